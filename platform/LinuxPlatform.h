@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/Platform.h"
+#include "platform/ResolvConfStore.h"
+
+// Where the Linux implementation finds the system's files. Tests point these at a temporary folder.
+struct LinuxPaths {
+    QString hostsFile = QStringLiteral("/etc/hosts");
+    QString etcDir = QStringLiteral("/etc/");
+    QString resolvConf = QStringLiteral("/etc/resolv.conf");
+    QString resolvedRunDir = QStringLiteral("/run/systemd/resolve"); // present while systemd-resolved runs
+    QString userAutostartDir;                                        // empty: ~/.config/autostart
+    QString systemAutostartDir = QStringLiteral("/etc/xdg/autostart");
+};
+
+class LinuxPlatform : public Platform {
+public:
+    explicit LinuxPlatform(LinuxPaths paths = LinuxPaths());
+
+    QString systemHostsPath() const override;
+    QString systemHostsPathSlashed() const override;
+    QString systemEtcDir() const override;
+    QString defaultHostsSource() const override;
+    QString defaultEditor() const override;
+    QString executablePath() const override;
+
+    bool isAdmin() const override;
+    bool startElevated(const QString &executable) override;
+
+    bool writeHostsFile(const QStringList &sources) override;
+    bool copyFile(const QString &source, const QString &target) override;
+
+    void showFolder(const QString &folder) override;
+    void startEditor(const QString &editor, const QString &argument, const QString &workingDir) override;
+
+    NameServerStore &nameServers() override;
+    void registerDns() override;
+    bool flushDnsCache() override;
+
+    void setStartupEntry(bool enabled, const QString &executable) override;
+    void quitOnTerminationRequest() override;
+
+    // The autostart entry's text for `executable`.
+    static QByteArray desktopEntry(const QString &executable);
+
+private:
+    LinuxPaths paths;
+    ResolvConfStore resolvConf;
+};

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class NameServerStore;
+
+// The operating-system services the program uses. main creates one and hands it to the classes
+// that need it; tests hand in a fake or a real implementation pointed at a temporary folder.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // The system hosts file in the system's own notation: the apply target and the editor's file.
+    virtual QString systemHostsPath() const = 0;
+    // The same file as read for the DNS server's rules.
+    virtual QString systemHostsPathSlashed() const = 0;
+    virtual QString systemEtcDir() const = 0;
+    // Source and editor of a fresh settings database.
+    virtual QString defaultHostsSource() const = 0;
+    virtual QString defaultEditor() const = 0;
+    // The running executable's full path; empty when the system cannot tell.
+    virtual QString executablePath() const = 0;
+
+    virtual bool isAdmin() const = 0;
+    // Starts `executable` again with administrator rights. True once the elevated copy has
+    // started; false when the user declined or it could not be started.
+    virtual bool startElevated(const QString &executable) = 0;
+
+    // Writes the concatenation of `sources` over the system hosts file. On false the old file
+    // is whole.
+    virtual bool writeHostsFile(const QStringList &sources) = 0;
+    // Copies a local source file over `target`. On false `target` is as it was.
+    virtual bool copyFile(const QString &source, const QString &target) = 0;
+
+    // Detached programs; whether they start is not reported.
+    virtual void showFolder(const QString &folder) = 0;
+    virtual void startEditor(const QString &editor, const QString &argument, const QString &workingDir) = 0;
+
+    virtual NameServerStore &nameServers() = 0;
+    // Asks the system to register its DNS names again; not awaited.
+    virtual void registerDns() = 0;
+    // True when the resolver cache was flushed (or there is none) within the time limit.
+    virtual bool flushDnsCache() = 0;
+
+    // Start-up entry: the machine-wide one is always removed; the user's is written to start
+    // `executable` hidden when `enabled`, else removed.
+    virtual void setStartupEntry(bool enabled, const QString &executable) = 0;
+
+    // Makes the system's termination requests (log-off, SIGTERM and the like) quit the
+    // application through its event loop, so that its clean-up runs.
+    virtual void quitOnTerminationRequest() = 0;
+};
+
+// The implementation for the system the program was built for.
+std::unique_ptr<Platform> createSystemPlatform();

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "platform/NameServerStore.h"
+
+// The per-interface TCP/IP values of the Windows registry, under tcpipInterfacesKey.
+class WindowsNameServerStore : public NameServerStore {
+public:
+    QStringList interfaces() const override;
+    QString nameServer(const QString &interfacePath) const override;
+    QString dhcpNameServer(const QString &interfacePath) const override;
+    void setNameServer(const QString &interfacePath, const QString &servers) override;
+};

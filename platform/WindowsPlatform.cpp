@@ -1,0 +1,177 @@
+#include "platform/WindowsPlatform.h"
+
+#include "platform/SystemConstants.h"
+#include "platform/WindowsCommands.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+namespace {
+
+constexpr int flushTimeoutMs = 3000;
+const QString runValueName = QStringLiteral("Tarnowlock");
+const QString userRunKey = QStringLiteral("HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
+const QString machineRunKey =
+    QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
+
+// Runs "cmd /C <command>" in the current directory and waits for it; the exit code, or -1.
+int runCmd(const QString &command)
+{
+    if (command.isEmpty())
+        return -1;
+    QProcess process;
+    process.setProgram(QStringLiteral("cmd.exe"));
+    // Native arguments: cmd's own quoting rules, not those of the C runtime.
+    process.setNativeArguments(QStringLiteral("/C ") + command);
+    process.start();
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode();
+}
+
+} // namespace
+
+QString WindowsPlatform::systemHostsPath() const
+{
+    return ::systemHostsPath;
+}
+
+QString WindowsPlatform::systemHostsPathSlashed() const
+{
+    return ::systemHostsPathSlashed;
+}
+
+QString WindowsPlatform::systemEtcDir() const
+{
+    return ::systemEtcDir;
+}
+
+QString WindowsPlatform::defaultHostsSource() const
+{
+    return QStringLiteral("file:///C:/Windows/system32/drivers/etc/hosts");
+}
+
+QString WindowsPlatform::defaultEditor() const
+{
+    return QStringLiteral("notepad.exe");
+}
+
+QString WindowsPlatform::executablePath() const
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return QString();
+    return QString::fromWCharArray(path, int(length));
+}
+
+bool WindowsPlatform::isAdmin() const
+{
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (!GetVersionExW(&version) || version.dwMajorVersion < 6)
+        return true; // no elevation prompt before Vista
+#pragma GCC diagnostic pop
+    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
+                                  0, 0, 0, &administrators))
+        return false; // the system refused the question: offer the elevated restart
+    BOOL member = FALSE;
+    if (!CheckTokenMembership(nullptr, administrators, &member))
+        member = FALSE;
+    FreeSid(administrators);
+    return member != FALSE;
+}
+
+bool WindowsPlatform::startElevated(const QString &executable)
+{
+    const std::wstring file = QDir::toNativeSeparators(executable).toStdWString();
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.lpVerb = L"runas";
+    info.lpFile = file.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    return ShellExecuteExW(&info) != FALSE;
+}
+
+bool WindowsPlatform::writeHostsFile(const QStringList &sources)
+{
+    return runCmd(windowsCopyCommand(sources, ::systemHostsPath)) == 0;
+}
+
+bool WindowsPlatform::copyFile(const QString &source, const QString &target)
+{
+    // copy writes the target in place; it goes to a temporary name first so a failure leaves it.
+    const QString staged = target + QStringLiteral(".part");
+    if (runCmd(windowsCopyCommand({source}, staged)) != 0) {
+        QFile::remove(staged);
+        return false;
+    }
+    const std::wstring from = QDir::toNativeSeparators(staged).toStdWString();
+    const std::wstring to = QDir::toNativeSeparators(target).toStdWString();
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        QFile::remove(staged);
+        return false;
+    }
+    return true;
+}
+
+void WindowsPlatform::showFolder(const QString &folder)
+{
+    QProcess::startDetached(QStringLiteral("explorer"), {QDir::toNativeSeparators(folder)});
+}
+
+void WindowsPlatform::startEditor(const QString &editor, const QString &argument, const QString &workingDir)
+{
+    QProcess::startDetached(editor, {argument}, workingDir);
+}
+
+NameServerStore &WindowsPlatform::nameServers()
+{
+    return registry;
+}
+
+void WindowsPlatform::registerDns()
+{
+    QProcess::startDetached(QStringLiteral("ipconfig"), {QStringLiteral("/registerdns")});
+}
+
+bool WindowsPlatform::flushDnsCache()
+{
+    QProcess flush;
+    flush.start(QStringLiteral("ipconfig"), {QStringLiteral("/flushdns")});
+    const bool finished = flush.waitForFinished(flushTimeoutMs);
+    flush.close();
+    return finished;
+}
+
+void WindowsPlatform::setStartupEntry(bool enabled, const QString &executable)
+{
+    QSettings(machineRunKey, QSettings::NativeFormat).remove(runValueName);
+    QSettings user(userRunKey, QSettings::NativeFormat);
+    if (enabled)
+        user.setValue(runValueName,
+                      QString(QLatin1Char('"') + executable + QStringLiteral("\" -silent"))
+                          .replace(QLatin1Char('/'), QLatin1Char('\\')));
+    else
+        user.remove(runValueName);
+}
+
+void WindowsPlatform::quitOnTerminationRequest()
+{
+    // Log-off and shut-down already end the event loop through aboutToQuit.
+}
+
+std::unique_ptr<Platform> createSystemPlatform()
+{
+    return std::make_unique<WindowsPlatform>();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/Platform.h"
+#include "platform/WindowsNameServerStore.h"
+
+class WindowsPlatform : public Platform {
+public:
+    QString systemHostsPath() const override;
+    QString systemHostsPathSlashed() const override;
+    QString systemEtcDir() const override;
+    QString defaultHostsSource() const override;
+    QString defaultEditor() const override;
+    QString executablePath() const override;
+
+    bool isAdmin() const override;
+    bool startElevated(const QString &executable) override;
+
+    bool writeHostsFile(const QStringList &sources) override;
+    bool copyFile(const QString &source, const QString &target) override;
+
+    void showFolder(const QString &folder) override;
+    void startEditor(const QString &editor, const QString &argument, const QString &workingDir) override;
+
+    NameServerStore &nameServers() override;
+    void registerDns() override;
+    bool flushDnsCache() override;
+
+    void setStartupEntry(bool enabled, const QString &executable) override;
+    void quitOnTerminationRequest() override;
+
+private:
+    WindowsNameServerStore registry;
+};
