@@ -1,23 +1,12 @@
 #pragma once
 
+#include "log/LogSink.h"
+
 #include <QTextCharFormat>
 #include <QWidget>
 
 class QGridLayout;
 class QTextBrowser;
-
-// What a log line reports; sets the style of its text. Any other value is shown as Plain.
-namespace LogLevel {
-enum : int {
-    Plain = 0,    // summaries
-    Begins = 1,   // an action begins
-    Succeeds = 2, // an action succeeded
-    Fails = 3,    // an action failed
-    Question = 4, // a DNS question received
-    Answer = 5,   // the DNS answer sent
-    Emphasis = 6,
-};
-}
 
 namespace LogStatus {
 enum : int { Detailed = 0, Brief = 1, Off = 2 };
@@ -25,14 +14,14 @@ enum : int { Detailed = 0, Brief = 1, Off = 2 };
 
 // The activity log: one time-stamped line per entry, styled by level, in one of three modes.
 // Written to ./log/<date>_<time>.log when the program quits.
-class UI_LogPanel : public QWidget {
+class UI_LogPanel : public QWidget, public LogSink {
     Q_OBJECT
 
 public:
     UI_LogPanel(const QString &mode, QWidget *parent = nullptr);
     ~UI_LogPanel() override;
 
-    void appendLog(const QString &text, int level, bool detailedOnly);
+    void appendLog(const QString &text, int level, bool detailedOnly) override;
 
     // The file name save() writes to at `when`, relative to the working directory.
     static QString fileNameFor(const QDateTime &when);

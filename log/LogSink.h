@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+// What a log line reports; sets the style of its text. Any other value is shown as Plain.
+namespace LogLevel {
+enum : int {
+    Plain = 0,    // summaries
+    Begins = 1,   // an action begins
+    Succeeds = 2, // an action succeeded
+    Fails = 3,    // an action failed
+    Question = 4, // a DNS question received
+    Answer = 5,   // the DNS answer sent
+    Emphasis = 6,
+};
+}
+
+// Where logic without widgets reports to the user; the activity log panel is the one in the program.
+class LogSink {
+public:
+    virtual ~LogSink() = default;
+    // `detailedOnly` lines are dropped unless the log is in its Detailed mode.
+    virtual void appendLog(const QString &text, int level, bool detailedOnly) = 0;
+};
