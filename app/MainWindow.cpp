@@ -17,6 +17,8 @@
 MainWindow::MainWindow(int argumentCount, Platform &platform, SingleInstance *instance, QWidget *parent)
     : QMainWindow(parent), argumentCount(argumentCount), platform(platform), instance(instance)
 {
+    // The icons are compiled into a static library, which the linker would otherwise drop.
+    Q_INIT_RESOURCE(resources);
     // Any argument (the start-up entry passes -silent) starts the program in the tray.
     if (argumentCount > 1)
         hide();
@@ -57,9 +59,13 @@ void MainWindow::createMenus()
 
 void MainWindow::createAskAdmin()
 {
-    // Text-less, after the menus: a shield at the right end of the menu bar.
+    // Text-less, after the menus: a shield at the right end of the menu bar. Styles outside
+    // Windows draw no shield, so ours stands in.
     QAction *elevate = mainMenuBar->addAction(QString());
-    elevate->setIcon(style()->standardIcon(QStyle::SP_VistaShield));
+    QIcon shield = style()->standardIcon(QStyle::SP_VistaShield);
+    if (shield.isNull())
+        shield = QIcon(QStringLiteral(":/Resources/icon/Shield.png"));
+    elevate->setIcon(shield);
     connect(elevate, &QAction::triggered, this, &MainWindow::runAsAdmin);
 }
 

@@ -157,11 +157,13 @@ bool LinuxPlatform::flushDnsCache()
 
 QByteArray LinuxPlatform::desktopEntry(const QString &executable)
 {
+    // Exec quoting: \ " ` $ are escaped inside the quotes, and % is doubled.
     QString quoted = executable;
     quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
         .replace(QLatin1Char('"'), QStringLiteral("\\\""))
         .replace(QLatin1Char('`'), QStringLiteral("\\`"))
-        .replace(QLatin1Char('$'), QStringLiteral("\\$"));
+        .replace(QLatin1Char('$'), QStringLiteral("\\$"))
+        .replace(QLatin1Char('%'), QStringLiteral("%%"));
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Tarnowlock\n"

@@ -53,31 +53,52 @@ void ResolvConfStore::setNameServer(const QString &interfacePath, const QString 
     QFile file(interfacePath);
     if (interfacePath != path || !file.open(QIODevice::ReadOnly))
         return;
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    const QByteArray old = file.readAll();
     file.close();
 
-    QByteArray newServers;
-    for (const QString &server : servers.split(QLatin1Char(','), Qt::SkipEmptyParts))
-        newServers += nameserverKeyword.toUtf8() + ' ' + server.trimmed().toUtf8() + '\n';
+    QStringList wanted;
+    for (const QString &server : servers.split(QLatin1Char(','))) {
+        if (!server.trimmed().isEmpty())
+            wanted << server.trimmed();
+    }
+    const auto lineOf = [](const QString &server) {
+        return (nameserverKeyword + QLatin1Char(' ') + server + QLatin1Char('\n')).toUtf8();
+    };
 
-    // The new servers take the place of the first old one; other lines stay where they were.
-    QByteArray content;
-    bool placed = false;
-    for (int i = 0; i < lines.size(); ++i) {
-        const QByteArray &line = lines.at(i);
-        if (i == lines.size() - 1 && line.isEmpty())
-            break; // the split's empty tail after the last line feed
-        if (!serverOf(QString::fromUtf8(line)).isEmpty()) {
-            if (!placed)
-                content += newServers;
-            placed = true;
+    // An old "nameserver" line that keeps its place in the new order stays byte for byte, the others
+    // go, and new servers go in before the next kept line: putting a server first and taking it
+    // away again gives back the very same file.
+    QList<QByteArray> oldLines = old.split('\n');
+    if (oldLines.last().isEmpty())
+        oldLines.removeLast(); // the split's empty tail after the last line feed
+    QList<QByteArray> lines;
+    int next = 0;                // first server of `wanted` not yet placed
+    qsizetype afterServers = -1; // where servers still unplaced at the end go
+    for (const QByteArray &line : std::as_const(oldLines)) {
+        const QString server = serverOf(QString::fromUtf8(line));
+        if (server.isEmpty()) {
+            lines << line + '\n';
             continue;
         }
-        content += line + '\n';
+        const qsizetype kept = wanted.indexOf(server, next);
+        if (kept >= 0) {
+            for (; next < kept; ++next)
+                lines << lineOf(wanted.at(next));
+            lines << line + '\n';
+            ++next;
+        }
+        afterServers = lines.size();
     }
-    if (!placed)
-        content += newServers;
+    QList<QByteArray> rest;
+    for (; next < wanted.size(); ++next)
+        rest << lineOf(wanted.at(next));
+    const qsizetype restAt = afterServers < 0 ? lines.size() : afterServers;
 
+    QByteArray content = (lines.mid(0, restAt) + rest + lines.mid(restAt)).join();
+    if (!old.isEmpty() && !old.endsWith('\n'))
+        content.chop(1); // the file ended without a line feed and still does
+    if (content == old)
+        return;
     QTemporaryFile staged;
     if (!staged.open() || staged.write(content) != content.size() || !staged.flush())
         return;

@@ -3,7 +3,8 @@
 #include "platform/NameServerStore.h"
 
 // /etc/resolv.conf as the one interface: its "nameserver" lines, joined by commas, are the
-// NameServer value. Writing rewrites only those lines and keeps everything else in its place.
+// NameServer value; a missing file reads as absent. Writing rewrites only those lines, keeps
+// everything else in its place, and goes through a symbolic link to the file it names.
 class ResolvConfStore : public NameServerStore {
 public:
     explicit ResolvConfStore(QString path);

@@ -29,6 +29,8 @@ void FakeNameServerStore::add(const QString &interfacePath, const QString &nameS
 bool FakePlatform::startElevated(const QString &path)
 {
     calls << QStringLiteral("startElevated ") + path;
+    if (whileElevating)
+        whileElevating();
     return elevationAccepted;
 }
 

@@ -6,6 +6,8 @@
 #include <QMap>
 #include <QStringList>
 
+#include <functional>
+
 // Name servers held in memory. A write to an interface listed in `refused` is dropped, as the
 // registry drops one made without rights.
 class FakeNameServerStore : public NameServerStore {
@@ -60,6 +62,7 @@ public:
     QString executable = QStringLiteral("/opt/tarnowlock/tarnowlock");
     bool admin = true;
     bool elevationAccepted = true;
+    std::function<void()> whileElevating; // runs inside startElevated, before it answers
     bool flushSucceeds = true;
     bool writesSucceed = true;
     FakeNameServerStore store;

@@ -1,0 +1,184 @@
+#include "app/MainWindow.h"
+#include "app/SingleInstance.h"
+#include "log/UI_LogPanel.h"
+#include "tests/support/FakePlatform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QMenuBar>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QUuid>
+
+namespace {
+
+QStringList logMessages(const MainWindow &window)
+{
+    QStringList messages;
+    for (const QString &line :
+         window.logPanelWidget()->browserWidget()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        messages << line.section(QStringLiteral(" : "), 1);
+    return messages;
+}
+
+QRect centred800x600()
+{
+    const QRect desktop = QGuiApplication::primaryScreen()->geometry();
+    const int left = (desktop.right() - desktop.left() - 799) / 2;
+    const int top = (desktop.bottom() - desktop.top() - 599) / 2;
+    return QRect(left, top, 800, 600);
+}
+
+// Runs the event loop until something quits it; false when nothing did within the time.
+bool quitsWithin(int ms)
+{
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    deadline.start(ms);
+    return QCoreApplication::exec() == 0;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+    FakePlatform platform;
+
+private slots:
+    void startUpLogsAndTitle()
+    {
+        MainWindow window(1, platform);
+        QCOMPARE(logMessages(window), (QStringList{"Launching Tarnowlock...", "Tarnowlock launched!"}));
+        QCOMPARE(window.windowTitle(), QStringLiteral("[] - Tarnowlock 0.3 Beta"));
+    }
+
+    void windowPlacement_data()
+    {
+        QTest::addColumn<int>("argumentCount");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("no argument: shown centred") << 1 << true;
+        QTest::newRow("any argument: hidden") << 2 << false;
+        QTest::newRow("several arguments: hidden") << 3 << false;
+    }
+    void windowPlacement()
+    {
+        QFETCH(int, argumentCount);
+        QFETCH(bool, shown);
+        MainWindow window(argumentCount, platform);
+        QCOMPARE(window.isVisible(), shown);
+        QCOMPARE(window.geometry() == centred800x600(), shown);
+    }
+
+    void shieldEntry_data()
+    {
+        QTest::addColumn<bool>("admin");
+        QTest::newRow("administrator: no shield") << true;
+        QTest::newRow("not administrator: shield at the end") << false;
+    }
+    void shieldEntry()
+    {
+        QFETCH(bool, admin);
+        platform.admin = admin;
+        MainWindow window(1, platform);
+        const QList<QAction *> actions = window.menuBarWidget()->actions();
+        QVERIFY(!actions.isEmpty());
+        QCOMPARE(actions.first()->text(), QStringLiteral("File(&F)"));
+        const QAction *last = actions.last();
+        QCOMPARE(last->menu() == nullptr, !admin);
+        if (!admin) {
+            QVERIFY(last->text().isEmpty());
+            QVERIFY(!last->icon().pixmap(16, 16).isNull());
+        }
+        platform.admin = true;
+    }
+
+    void elevatedRestart_data()
+    {
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("accepted: this instance quits") << true;
+        QTest::newRow("declined: this instance runs on") << false;
+    }
+    void elevatedRestart()
+    {
+        QFETCH(bool, accepted);
+        const QString key = QStringLiteral("tst-") + QUuid::createUuid().toString(QUuid::Id128);
+        SingleInstance instance(key);
+        QVERIFY(!instance.isRunning());
+        platform.elevationAccepted = accepted;
+        bool claimFreeWhileElevating = false;
+        platform.whileElevating = [&] {
+            SingleInstance elevated(key);
+            claimFreeWhileElevating = !elevated.isRunning();
+        };
+        MainWindow window(1, platform, &instance);
+        platform.calls.clear();
+        QTimer::singleShot(0, &window, &MainWindow::runAsAdmin);
+        QCOMPARE(quitsWithin(1000), accepted);
+        QCOMPARE(platform.calls, QStringList{"startElevated " + platform.executable});
+        QVERIFY2(claimFreeWhileElevating, "the elevated copy must find no instance running");
+        QCOMPARE(instance.isRunning(), false); // isRunning claims it again when free
+        if (!accepted) {
+            SingleInstance later(key);
+            QVERIFY2(later.isRunning(), "after a declined prompt this instance holds its claim again");
+        }
+        platform.whileElevating = nullptr;
+        platform.elevationAccepted = true;
+    }
+
+    void noExecutablePathDoesNothing()
+    {
+        platform.executable.clear();
+        MainWindow window(1, platform);
+        platform.calls.clear();
+        window.runAsAdmin();
+        QVERIFY(platform.calls.isEmpty());
+        platform.executable = QStringLiteral("/opt/tarnowlock/tarnowlock");
+    }
+
+    void closingHides()
+    {
+        MainWindow window(1, platform);
+        QVERIFY(window.isVisible());
+        QVERIFY(!window.close());
+        QVERIFY(!window.isVisible());
+    }
+
+    void cleanUpHidesAndSavesTheLog()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("log")));
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()));
+        {
+            MainWindow window(1, platform);
+            window.cleanUp();
+            QVERIFY(!window.isVisible());
+        }
+        QDir::setCurrent(previous);
+        const QStringList files = QDir(dir.filePath(QStringLiteral("log"))).entryList(QDir::Files);
+        QCOMPARE(files.size(), 1);
+        QFile file(dir.filePath(QStringLiteral("log/") + files.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().contains("Tarnowlock launched!"));
+    }
+
+    void quitEntry()
+    {
+        MainWindow window(1, platform);
+        QAction *file = window.menuBarWidget()->actions().first();
+        const QList<QAction *> entries = file->menu()->actions();
+        QCOMPARE(entries.last()->text(), QStringLiteral("Quit(&Q)"));
+        QCOMPARE(entries.last()->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+        QTimer::singleShot(0, entries.last(), &QAction::trigger);
+        QVERIFY(quitsWithin(1000));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,134 @@
+#include "platform/FileReplace.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+bool write(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray read(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
+
+class TestFileReplace : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+    QString path(const QString &name) const { return dir.filePath(name); }
+
+private slots:
+    void concatenates_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("parts");
+        QTest::newRow("one source") << QList<QByteArray>{"127.0.0.1 a\n"};
+        QTest::newRow("three in order") << QList<QByteArray>{"1\n", "2\r\n", "3"};
+        QTest::newRow("bytes kept as they are") << QList<QByteArray>{QByteArray("\xef\xbb\xbfx\0y", 6), "\xff\xfe"};
+        QTest::newRow("empty sources") << QList<QByteArray>{"", ""};
+        QTest::newRow("larger than one chunk") << QList<QByteArray>{QByteArray(3 << 20, 'a'), QByteArray(5, 'b')};
+    }
+    void concatenates()
+    {
+        QFETCH(QList<QByteArray>, parts);
+        QStringList sources;
+        QByteArray expected;
+        for (int i = 0; i < parts.size(); ++i) {
+            sources << path(QStringLiteral("part %1 & 'x'.hosts").arg(i));
+            QVERIFY(write(sources.last(), parts.at(i)));
+            expected += parts.at(i);
+        }
+        QVERIFY(write(path("target"), "old content\n"));
+        QString error;
+        QVERIFY2(replaceFileWith(path("target"), sources, &error), qPrintable(error));
+        QCOMPARE(read(path("target")), expected);
+        const QStringList leftovers = QDir(dir.path()).entryList({QStringLiteral(".target*")}, QDir::Files | QDir::Hidden);
+        QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(' ')));
+    }
+
+    void failureLeavesTheTargetWhole_data()
+    {
+        QTest::addColumn<QString>("missingSource");
+        QTest::newRow("first source missing") << "first";
+        QTest::newRow("last source missing") << "last";
+    }
+    void failureLeavesTheTargetWhole()
+    {
+        QFETCH(QString, missingSource);
+        QVERIFY(write(path("present"), "present\n"));
+        const QStringList sources = missingSource == "first" ? QStringList{path("absent"), path("present")}
+                                                             : QStringList{path("present"), path("absent")};
+        QVERIFY(write(path("kept"), "the old hosts file\n"));
+        QString error;
+        QVERIFY(!replaceFileWith(path("kept"), sources, &error));
+        QVERIFY(error.contains(QLatin1String("absent")));
+        QCOMPARE(read(path("kept")), QByteArray("the old hosts file\n"));
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".kept*")}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void unwritableFolderLeavesTheTargetWhole()
+    {
+        QTemporaryDir locked;
+        QVERIFY(write(locked.filePath("hosts"), "old\n"));
+        QVERIFY(write(path("new"), "new\n"));
+        // Root writes into read-only folders, but not into immutable ones.
+        const bool root = ::geteuid() == 0;
+        if (root && QProcess::execute("chattr", {"+i", locked.path()}) != 0)
+            QSKIP("chattr +i is not available on this file system");
+        if (!root)
+            QFile::setPermissions(locked.path(), QFile::ReadOwner | QFile::ExeOwner);
+        QString error;
+        const bool replaced = replaceFileWith(locked.filePath("hosts"), {path("new")}, &error);
+        if (root)
+            QProcess::execute("chattr", {"-i", locked.path()});
+        else
+            QFile::setPermissions(locked.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(!replaced);
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(read(locked.filePath("hosts")), QByteArray("old\n"));
+    }
+
+    void keepsPermissions()
+    {
+        QVERIFY(write(path("perm"), "old\n"));
+        const QFile::Permissions wanted = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+        QVERIFY(QFile::setPermissions(path("perm"), wanted));
+        QVERIFY(write(path("src"), "new\n"));
+        QVERIFY(replaceFileWith(path("perm"), {path("src")}));
+        QCOMPARE(QFile::permissions(path("perm")) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser), wanted);
+    }
+
+    void newTargetIsReadableByAll()
+    {
+        QVERIFY(write(path("src2"), "x\n"));
+        QVERIFY(replaceFileWith(path("fresh"), {path("src2")}));
+        QVERIFY(QFile::permissions(path("fresh")) & QFile::ReadOther);
+    }
+
+    void linkStaysALink()
+    {
+        QDir(dir.path()).mkdir("real");
+        QVERIFY(write(path("real/resolv.conf"), "nameserver 192.0.2.1\n"));
+        QVERIFY(QFile::link(path("real/resolv.conf"), path("link.conf")));
+        QVERIFY(write(path("src3"), "nameserver 127.0.0.1\n"));
+        QVERIFY(replaceFileWith(path("link.conf"), {path("src3")}));
+        QVERIFY(QFileInfo(path("link.conf")).isSymLink());
+        QCOMPARE(read(path("real/resolv.conf")), QByteArray("nameserver 127.0.0.1\n"));
+    }
+};
+
+QTEST_MAIN(TestFileReplace)
+#include "tst_filereplace.moc"
