@@ -2,6 +2,7 @@
 
 #include "app/SelectionSummary.h"
 #include "app/SingleInstance.h"
+#include "dns/UI_ServerPanel.h"
 #include "log/UI_LogPanel.h"
 #include "platform/Platform.h"
 #include "platform/SystemConstants.h"
@@ -14,8 +15,9 @@
 #include <QScreen>
 #include <QStyle>
 
-MainWindow::MainWindow(int argumentCount, Platform &platform, SingleInstance *instance, QWidget *parent)
-    : QMainWindow(parent), argumentCount(argumentCount), platform(platform), instance(instance)
+MainWindow::MainWindow(int argumentCount, Platform &platform, SingleInstance *instance, quint16 dnsPort,
+                       QWidget *parent)
+    : QMainWindow(parent), argumentCount(argumentCount), platform(platform), instance(instance), dnsPort(dnsPort)
 {
     // The icons are compiled into a static library, which the linker would otherwise drop.
     Q_INIT_RESOURCE(resources);
@@ -32,11 +34,13 @@ MainWindow::~MainWindow() = default;
 void MainWindow::createNormal()
 {
     logPanel = new UI_LogPanel(QString(), this);
+    serverPanel = new UI_ServerPanel(*logPanel, platform, this, dnsPort);
     createMenus();
     logPanel->appendLog(QStringLiteral("Launching Tarnowlock..."), LogLevel::Begins, false);
 
     gridLayout = new QGridLayout;
     gridLayout->setMenuBar(mainMenuBar);
+    gridLayout->addWidget(serverPanel);
     gridLayout->addWidget(logPanel);
     centralWidget = new QWidget;
     centralWidget->setLayout(gridLayout);
@@ -45,6 +49,7 @@ void MainWindow::createNormal()
     if (argumentCount <= 1)
         showCentered();
     applyOptions();
+    serverPanel->setStatus(QString());
     logPanel->appendLog(QStringLiteral("Tarnowlock launched!"), LogLevel::Succeeds, false);
 }
 
@@ -88,6 +93,7 @@ void MainWindow::runAsAdmin()
 void MainWindow::cleanUp()
 {
     hide();
+    serverPanel->Off();
     logPanel->save();
 }
 

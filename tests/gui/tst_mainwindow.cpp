@@ -45,16 +45,33 @@ bool quitsWithin(int ms)
 
 } // namespace
 
+// Port 0: the server binds any free port, never the machine's 53.
+constexpr quint16 anyPort = 0;
+
 class TestMainWindow : public QObject {
     Q_OBJECT
 
     FakePlatform platform;
+    QTemporaryDir workDir; // the working directory: DNS, log/
+    QString previousDir;
 
 private slots:
+    void initTestCase()
+    {
+        previousDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(workDir.path()));
+    }
+    void cleanupTestCase() { QDir::setCurrent(previousDir); }
+
     void startUpLogsAndTitle()
     {
-        MainWindow window(1, platform);
-        QCOMPARE(logMessages(window), (QStringList{"Launching Tarnowlock...", "Tarnowlock launched!"}));
+        MainWindow window(1, platform, nullptr, anyPort);
+        const QStringList messages = logMessages(window);
+        QCOMPARE(messages.first(), QStringLiteral("Launching Tarnowlock..."));
+        QCOMPARE(messages.last(), QStringLiteral("Tarnowlock launched!"));
+        // The server starts in between, in the wildcard mode while no mode is stored.
+        QVERIFY(messages.contains(QStringLiteral("Server set to wildcard!")));
+        QVERIFY(messages.indexOf(QStringLiteral("0 rules in total. Server started!")) < messages.size() - 1);
         QCOMPARE(window.windowTitle(), QStringLiteral("[] - Tarnowlock 0.3 Beta"));
     }
 
@@ -70,7 +87,7 @@ private slots:
     {
         QFETCH(int, argumentCount);
         QFETCH(bool, shown);
-        MainWindow window(argumentCount, platform);
+        MainWindow window(argumentCount, platform, nullptr, anyPort);
         QCOMPARE(window.isVisible(), shown);
         QCOMPARE(window.geometry() == centred800x600(), shown);
     }
@@ -85,7 +102,7 @@ private slots:
     {
         QFETCH(bool, admin);
         platform.admin = admin;
-        MainWindow window(1, platform);
+        MainWindow window(1, platform, nullptr, anyPort);
         const QList<QAction *> actions = window.menuBarWidget()->actions();
         QVERIFY(!actions.isEmpty());
         QCOMPARE(actions.first()->text(), QStringLiteral("File(&F)"));
@@ -116,7 +133,7 @@ private slots:
             SingleInstance elevated(key);
             claimFreeWhileElevating = !elevated.isRunning();
         };
-        MainWindow window(1, platform, &instance);
+        MainWindow window(1, platform, &instance, anyPort);
         platform.calls.clear();
         QTimer::singleShot(0, &window, &MainWindow::runAsAdmin);
         QCOMPARE(quitsWithin(1000), accepted);
@@ -134,7 +151,7 @@ private slots:
     void noExecutablePathDoesNothing()
     {
         platform.executable.clear();
-        MainWindow window(1, platform);
+        MainWindow window(1, platform, nullptr, anyPort);
         platform.calls.clear();
         window.runAsAdmin();
         QVERIFY(platform.calls.isEmpty());
@@ -143,7 +160,7 @@ private slots:
 
     void closingHides()
     {
-        MainWindow window(1, platform);
+        MainWindow window(1, platform, nullptr, anyPort);
         QVERIFY(window.isVisible());
         QVERIFY(!window.close());
         QVERIFY(!window.isVisible());
@@ -153,14 +170,13 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("log")));
-        const QString previous = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir.path()));
         {
-            MainWindow window(1, platform);
+            MainWindow window(1, platform, nullptr, anyPort);
             window.cleanUp();
             QVERIFY(!window.isVisible());
         }
-        QDir::setCurrent(previous);
+        QVERIFY(QDir::setCurrent(workDir.path()));
         const QStringList files = QDir(dir.filePath(QStringLiteral("log"))).entryList(QDir::Files);
         QCOMPARE(files.size(), 1);
         QFile file(dir.filePath(QStringLiteral("log/") + files.first()));
@@ -170,7 +186,7 @@ private slots:
 
     void quitEntry()
     {
-        MainWindow window(1, platform);
+        MainWindow window(1, platform, nullptr, anyPort);
         QAction *file = window.menuBarWidget()->actions().first();
         const QList<QAction *> entries = file->menu()->actions();
         QCOMPARE(entries.last()->text(), QStringLiteral("Quit(&Q)"));

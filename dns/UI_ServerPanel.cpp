@@ -1,0 +1,262 @@
+#include "dns/UI_ServerPanel.h"
+
+#include "dns/DnsMessage.h"
+#include "log/LogSink.h"
+#include "platform/Platform.h"
+
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QNetworkDatagram>
+#include <QTableWidget>
+#include <QUdpSocket>
+
+namespace {
+
+const QString serverIsOff = QStringLiteral("Server is off");
+
+// A name as log text: control bytes would break or forge log lines, so they are shown escaped.
+QString printable(const QByteArray &name)
+{
+    QString text;
+    text.reserve(name.size());
+    for (const char byte : name) {
+        const uchar value = uchar(byte);
+        if (value < 0x20 || value == 0x7f)
+            text += QStringLiteral("\\x%1").arg(value, 2, 16, QLatin1Char('0'));
+        else
+            text += QChar(value);
+    }
+    return text;
+}
+
+} // namespace
+
+UI_ServerPanel::UI_ServerPanel(LogSink &logPanel, Platform &platform, QWidget *parent, quint16 port,
+                               const QString &rollBackPath)
+    : QWidget(parent), log(logPanel), platform(platform), dnsControl(platform, logPanel, rollBackPath), port(port),
+      layout(new QGridLayout(this)), table(new QTableWidget), socket(new QUdpSocket(this))
+{
+    table->setColumnCount(2);
+    table->setHorizontalHeaderLabels({QStringLiteral("Address"), QStringLiteral("Domain")});
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setAlternatingRowColors(true);
+    connect(table, &QTableWidget::cellChanged, this, &UI_ServerPanel::saveCellChanges);
+    layout->addWidget(table);
+    setDisabled(true);
+    setToolTip(serverIsOff);
+}
+
+UI_ServerPanel::~UI_ServerPanel() = default;
+
+QRegExp::PatternSyntax UI_ServerPanel::syntaxOf(int mode)
+{
+    return mode == ServerState::RegularExpression ? QRegExp::RegExp : QRegExp::Wildcard;
+}
+
+void UI_ServerPanel::setStatus(const QString &str)
+{
+    if (str == QLatin1String("Regular Expression"))
+        Regular_Expression();
+    else if (str == QLatin1String("Off"))
+        Off();
+    else
+        Wildcard();
+}
+
+void UI_ServerPanel::Wildcard()
+{
+    if (state == ServerState::Off)
+        start(ServerState::Wildcard);
+    else if (state == ServerState::RegularExpression)
+        switchTo(ServerState::Wildcard);
+}
+
+void UI_ServerPanel::Regular_Expression()
+{
+    if (state == ServerState::Off)
+        start(ServerState::RegularExpression);
+    else if (state == ServerState::Wildcard)
+        switchTo(ServerState::RegularExpression);
+}
+
+void UI_ServerPanel::start(int mode)
+{
+    log.appendLog(QStringLiteral("Starting server..."), LogLevel::Begins, false);
+    if (mode == ServerState::RegularExpression) {
+        log.appendLog(QStringLiteral("Creating sockets..."), LogLevel::Begins, false);
+        bindSocket();
+        log.appendLog(QStringLiteral("Sockets created!"), LogLevel::Succeeds, false);
+    } else {
+        bindSocket();
+    }
+    loadHosts();
+    applySyntax(mode);
+    log.appendLog(QStringLiteral("%1 rules in total. Server started!").arg(rules.size()), LogLevel::Plain, false);
+    connect(socket, &QUdpSocket::readyRead, this, &UI_ServerPanel::handler, Qt::UniqueConnection);
+    addDNSServer();
+    flushDNSCache();
+    state = mode;
+}
+
+void UI_ServerPanel::switchTo(int mode)
+{
+    applySyntax(mode);
+    state = mode;
+}
+
+void UI_ServerPanel::applySyntax(int mode)
+{
+    if (mode == ServerState::RegularExpression) {
+        log.appendLog(QStringLiteral("Setting server to regular expression..."), LogLevel::Begins, false);
+        rules.setSyntax(QRegExp::RegExp);
+        log.appendLog(QStringLiteral("Server set to regular expression!"), LogLevel::Succeeds, false);
+    } else {
+        log.appendLog(QStringLiteral("Setting server to wildcard..."), LogLevel::Begins, false);
+        rules.setSyntax(QRegExp::Wildcard);
+        log.appendLog(QStringLiteral("Server set to wildcard!"), LogLevel::Succeeds, false);
+    }
+}
+
+void UI_ServerPanel::bindSocket()
+{
+    // Exclusive: no other socket may bind the same port beside ours and take our queries.
+    if (socket->bind(QHostAddress::LocalHost, port, QAbstractSocket::DontShareAddress))
+        return;
+    const QString where = QStringLiteral("127.0.0.1:%1").arg(port);
+    if (socket->error() == QAbstractSocket::SocketAccessError)
+        log.appendLog(QStringLiteral("Can't listen on %1! Please 'Run as administrator'").arg(where), LogLevel::Fails,
+                      false);
+    else
+        log.appendLog(QStringLiteral("Can't listen on %1: %2").arg(where, socket->errorString()), LogLevel::Fails,
+                      false);
+}
+
+void UI_ServerPanel::Off()
+{
+    if (state == ServerState::Off)
+        return;
+    delDNSServer();
+    socket->close();
+    rules.clear();
+    table->setRowCount(0);
+    setDisabled(true);
+    setToolTip(serverIsOff);
+    state = ServerState::Off;
+}
+
+void UI_ServerPanel::handler()
+{
+    const QNetworkDatagram datagram = socket->receiveDatagram();
+    if (!datagram.isValid())
+        return;
+    DnsMessage message(datagram.data());
+    const QByteArray reply = message.buildReply(rules);
+    if (message.isDroppable()) {
+        log.appendLog(QStringLiteral("Dropped a datagram of %1 bytes from %2: too short for a DNS query")
+                          .arg(datagram.data().size())
+                          .arg(datagram.senderAddress().toString()),
+                      LogLevel::Fails, true);
+        return;
+    }
+    socket->writeDatagram(reply, datagram.senderAddress(), quint16(datagram.senderPort()));
+    const QString question = QStringLiteral("Question for ") + printable(message.question.QNAME);
+    if (message.header.RCODE == Dns::noError) {
+        log.appendLog(question, LogLevel::Question, false);
+        log.appendLog(QStringLiteral("Answered with ") + message.answerText(), LogLevel::Answer, false);
+    } else {
+        log.appendLog(question, LogLevel::Question, true);
+    }
+}
+
+void UI_ServerPanel::loadHosts()
+{
+    loadSystemHostsRules(rules, platform.systemHostsPathSlashed());
+    if (state != ServerState::Off)
+        rules.setSyntax(syntaxOf(state));
+    setDisabled(false);
+    setToolTip(QString());
+    refillTable();
+}
+
+void UI_ServerPanel::refillTable()
+{
+    // Writing the cells back into their own rules would change nothing; skip it.
+    const QSignalBlocker quiet(table);
+    table->setRowCount(0);
+    table->setRowCount(rules.size());
+    for (int row = 0; row < rules.size(); ++row) {
+        const HostRule &rule = rules.at(row);
+        auto *address = new QTableWidgetItem(rule.address.toString());
+        address->setFlags(rowItemFlags);
+        auto *domain = new QTableWidgetItem(rule.pattern.pattern());
+        domain->setFlags(rowItemFlags);
+        table->setItem(row, 0, address);
+        table->setItem(row, 1, domain);
+    }
+    table->resizeColumnsToContents();
+    table->horizontalHeader()->setStretchLastSection(true);
+    repaint();
+}
+
+void UI_ServerPanel::addDNSServer()
+{
+    dnsControl.addDNSServer();
+}
+
+void UI_ServerPanel::registerDNSDone(int, QProcess::ExitStatus)
+{
+    // The registration is not awaited; nothing depends on its end.
+}
+
+void UI_ServerPanel::delDNSServer()
+{
+    dnsControl.delDNSServer();
+}
+
+void UI_ServerPanel::flushDNSCache()
+{
+    dnsControl.flushDNSCache();
+}
+
+void UI_ServerPanel::delCurrentRow()
+{
+    QModelIndexList selected = table->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    std::sort(selected.begin(), selected.end(),
+              [](const QModelIndex &a, const QModelIndex &b) { return a.row() > b.row(); });
+    for (const QModelIndex &index : selected) {
+        if (index.row() < rules.size())
+            rules.removeAt(index.row());
+        table->removeRow(index.row());
+    }
+    log.appendLog(QStringLiteral("Rule(s) deleted successfully! Notice that the changes won't be saved."),
+                  LogLevel::Succeeds, false);
+}
+
+void UI_ServerPanel::saveCellChanges(int row, int column)
+{
+    const QTableWidgetItem *item = table->item(row, column);
+    if (!item || row < 0 || row >= rules.size())
+        return;
+    HostRule rule = rules.at(row);
+    if (column == 0)
+        rule.address.setAddress(item->text());
+    else if (column == 1)
+        rule.pattern = QRegExp(item->text(), Qt::CaseInsensitive, syntaxOf(state));
+    else
+        return;
+    rules.replace(row, std::move(rule));
+}
+
+void UI_ServerPanel::insNewRule()
+{
+    const int row = table->rowCount();
+    rules.append(HostRule());
+    table->insertRow(row);
+    table->scrollToBottom();
+    table->setItem(row, 0, new QTableWidgetItem);
+    table->setItem(row, 1, new QTableWidgetItem);
+    log.appendLog(QStringLiteral("New rule added successfully! Notice that the changes won't be saved."),
+                  LogLevel::Succeeds, false);
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "dns/DnsControl.h"
+#include "dns/HostRule.h"
+
+#include <QProcess>
+#include <QWidget>
+
+class LogSink;
+class Platform;
+class QGridLayout;
+class QTableWidget;
+class QUdpSocket;
+
+namespace ServerState {
+enum : int { Wildcard = 0, RegularExpression = 1, Off = 2 };
+}
+
+// The local DNS server: a UDP socket on 127.0.0.1, the rules taken from the wildcard lines of the
+// system hosts file, shown in a table where the user may add, edit and delete them, and the
+// machine's DNS pointed at the server while it runs.
+class UI_ServerPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    // The program serves on port 53; tests pass a free port. The roll-back file of the DNS change
+    // is `rollBackPath`.
+    UI_ServerPanel(LogSink &logPanel, Platform &platform, QWidget *parent = nullptr, quint16 port = 53,
+                   const QString &rollBackPath = QStringLiteral("DNS"));
+    ~UI_ServerPanel() override;
+
+    int serverState() const { return state; }
+    const HostRules &hostRules() const { return rules; }
+    QTableWidget *ruleTable() const { return table; }
+    QUdpSocket *serverSocket() const { return socket; }
+
+public slots:
+    void setStatus(const QString &str);
+    void Wildcard();
+    void Regular_Expression();
+    void Off();
+    void handler();
+    void loadHosts();
+    void addDNSServer();
+    void registerDNSDone(int exitCode, QProcess::ExitStatus exitStatus);
+    void delDNSServer();
+    void flushDNSCache();
+    void delCurrentRow();
+    void saveCellChanges(int row, int column);
+    void insNewRule();
+
+private:
+    void start(int mode);
+    void switchTo(int mode);
+    void applySyntax(int mode);
+    void bindSocket();
+    void refillTable();
+    static QRegExp::PatternSyntax syntaxOf(int mode);
+
+    LogSink &log;
+    Platform &platform;
+    DnsControl dnsControl;
+    HostRules rules;
+    int state = ServerState::Off;
+    quint16 port;
+    QGridLayout *layout;
+    QTableWidget *table;
+    QUdpSocket *socket;
+    const Qt::ItemFlags rowItemFlags = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled |
+                                       Qt::ItemIsDropEnabled | Qt::ItemIsUserCheckable;
+};
