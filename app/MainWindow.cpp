@@ -1,19 +1,30 @@
 #include "app/MainWindow.h"
 
+#include "app/HostsFiles.h"
+#include "app/ProductSite.h"
 #include "app/SelectionSummary.h"
 #include "app/SingleInstance.h"
+#include "app/UI_AboutPanel.h"
 #include "dns/UI_ServerPanel.h"
 #include "log/UI_LogPanel.h"
+#include "options/UI_OptionsPanel.h"
 #include "platform/Platform.h"
 #include "platform/SystemConstants.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSignalMapper>
 #include <QStyle>
+#include <QTableWidget>
+#include <QUrl>
 
 MainWindow::MainWindow(int argumentCount, Platform &platform, SingleInstance *instance, quint16 dnsPort,
                        QWidget *parent)
@@ -33,7 +44,10 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::createNormal()
 {
-    logPanel = new UI_LogPanel(QString(), this);
+    optionsPanel = new UI_OptionsPanel(platform, this);
+    aboutPanel = new UI_AboutPanel(this);
+    logPanel = new UI_LogPanel(optionsPanel->getSetting(SettingKey::log), this);
+    optionsPanel->setLogPanel(logPanel);
     serverPanel = new UI_ServerPanel(*logPanel, platform, this, dnsPort);
     createMenus();
     logPanel->appendLog(QStringLiteral("Launching Tarnowlock..."), LogLevel::Begins, false);
@@ -48,18 +62,113 @@ void MainWindow::createNormal()
 
     if (argumentCount <= 1)
         showCentered();
+    createTray();
     applyOptions();
-    serverPanel->setStatus(QString());
+    serverPanel->setStatus(optionsPanel->getSetting(SettingKey::server));
     logPanel->appendLog(QStringLiteral("Tarnowlock launched!"), LogLevel::Succeeds, false);
+    optionsPanel->loadHostsList();
 }
+
+namespace {
+
+QAction *addEntry(QMenu *menu, const QString &text, const QKeySequence &shortcut = QKeySequence())
+{
+    QAction *action = menu->addAction(text);
+    action->setShortcut(shortcut);
+    return action;
+}
+
+} // namespace
 
 void MainWindow::createMenus()
 {
     mainMenuBar = new QMenuBar(this);
-    QMenu *fileMenu = mainMenuBar->addMenu(QStringLiteral("File(&F)"));
-    QAction *quit = fileMenu->addAction(QStringLiteral("Quit(&Q)"));
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    connect(quit, &QAction::triggered, this, &MainWindow::menuFileQuit);
+
+    QMenu *file = mainMenuBar->addMenu(QStringLiteral("File(&F)"));
+    connect(addEntry(file, QStringLiteral("Open System hosts(&O)"), QKeySequence(QStringLiteral("Ctrl+O"))),
+            &QAction::triggered, this, &MainWindow::menuFileOpenSys);
+    connect(addEntry(file, QStringLiteral("Open System hosts Dir(&D)")), &QAction::triggered, this,
+            &MainWindow::menuFileOpenSysDir);
+    file->addSeparator();
+    connect(addEntry(file, QStringLiteral("Create New hosts(&N)..."), QKeySequence(QStringLiteral("Ctrl+N"))),
+            &QAction::triggered, this, &MainWindow::menuFileCreateNew);
+    connect(addEntry(file, QStringLiteral("Import hosts Files(&I)..."), QKeySequence(QStringLiteral("Ctrl+Shift+N"))),
+            &QAction::triggered, this, &MainWindow::menuFileImport);
+    connect(addEntry(file, QStringLiteral("Open hosts Dir(&H)")), &QAction::triggered, this,
+            &MainWindow::menuFileOpenHostsDir);
+    connect(addEntry(file, QStringLiteral("Open Log Dir(&L)")), &QAction::triggered, this,
+            &MainWindow::menuFileOpenLogDir);
+    file->addSeparator();
+    connect(addEntry(file, QStringLiteral("Quit(&Q)"), QKeySequence(QStringLiteral("Ctrl+Q"))), &QAction::triggered,
+            this, &MainWindow::menuFileQuit);
+
+    QMenu *edit = mainMenuBar->addMenu(QStringLiteral("Edit(&E)"));
+    connect(addEntry(edit, QStringLiteral("Add New Rule(&I)"), QKeySequence(QStringLiteral("Ctrl+I"))),
+            &QAction::triggered, this, &MainWindow::menuEditInsert);
+    connect(addEntry(edit, QStringLiteral("Delete Rule(&D)"), QKeySequence(QKeySequence::Delete)),
+            &QAction::triggered, this, &MainWindow::menuEditDelete);
+    selectHostsMenu = edit->addMenu(QStringLiteral("Select hosts(&S)"));
+    connect(selectHostsMenu, &QMenu::aboutToShow, this, &MainWindow::menuEditSelectPrepare);
+    edit->addSeparator();
+    connect(addEntry(edit, QStringLiteral("Options(&O)..."), QKeySequence(Qt::Key_F9)), &QAction::triggered, this,
+            &MainWindow::menuEditOptions);
+
+    QMenu *control = mainMenuBar->addMenu(QStringLiteral("Control(&C)"));
+    connect(addEntry(control, QStringLiteral("Flush DNS Cache(&F)"), QKeySequence(Qt::Key_F5)), &QAction::triggered,
+            this, &MainWindow::menuControlFlush);
+    connect(addEntry(control, QStringLiteral("Reload hosts Files(&R)"), QKeySequence(Qt::Key_F6)),
+            &QAction::triggered, this, &MainWindow::menuControlReload);
+    connect(addEntry(control, QStringLiteral("Set Primary DNS to 127.0.0.1(&D)")), &QAction::triggered, this,
+            &MainWindow::menuControlSetDNS);
+    connect(addEntry(control, QStringLiteral("Roll Back DNS(&B)")), &QAction::triggered, this,
+            &MainWindow::menuControlRollBack);
+    control->addSeparator();
+    serverMenu = control->addMenu(QStringLiteral("Server(&S)"));
+    connect(serverMenu, &QMenu::aboutToShow, this, &MainWindow::menuControlServerPrepare);
+    logMenu = control->addMenu(QStringLiteral("Log(&L)"));
+    connect(logMenu, &QMenu::aboutToShow, this, &MainWindow::menuControlLogPrepare);
+
+    QMenu *help = mainMenuBar->addMenu(QStringLiteral("Help(&H)"));
+    connect(addEntry(help, QStringLiteral("Online FAQ(&O)"), QKeySequence(Qt::Key_F1)), &QAction::triggered, this,
+            &MainWindow::menuHelpOnlineFAQ);
+    connect(addEntry(help, QStringLiteral("What's New(&W)")), &QAction::triggered, this,
+            &MainWindow::menuHelpWhatsNew);
+    connect(addEntry(help, QStringLiteral("Check for Updates(&C)")), &QAction::triggered, this,
+            &MainWindow::menuHelpCheckUpdate);
+    help->addSeparator();
+    connect(addEntry(help, QStringLiteral("About Tarnowlock(&A)...")), &QAction::triggered, this,
+            &MainWindow::aboutPanelClicked);
+}
+
+void MainWindow::createTray()
+{
+    trayMenu = std::make_unique<QMenu>();
+    QAction *open = trayMenu->addAction(QStringLiteral("Open Tarnowlock"));
+    QFont bold = open->font();
+    bold.setWeight(QFont::Bold);
+    open->setFont(bold);
+    connect(open, &QAction::triggered, this, &QWidget::showNormal);
+    trayMenu->addSeparator();
+    connect(trayMenu->addAction(QStringLiteral("Open System hosts(&O)")), &QAction::triggered, this,
+            &MainWindow::menuFileOpenSys);
+    connect(trayMenu->addAction(QStringLiteral("Open System hosts Dir(&D)")), &QAction::triggered, this,
+            &MainWindow::menuFileOpenSysDir);
+    connect(trayMenu->addAction(QStringLiteral("Flush DNS Cache(&F)")), &QAction::triggered, this,
+            &MainWindow::menuControlFlush);
+    connect(trayMenu->addAction(QStringLiteral("Reload hosts Files(&R)")), &QAction::triggered, this,
+            &MainWindow::menuControlReload);
+    trayMenu->addSeparator();
+    connect(trayMenu->addAction(QStringLiteral("Options")), &QAction::triggered, this,
+            &MainWindow::menuEditOptions);
+    trayMenu->addSeparator();
+    connect(trayMenu->addAction(QStringLiteral("Quit(&Q)")), &QAction::triggered, qApp, &QCoreApplication::quit);
+
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setContextMenu(trayMenu.get());
+    setWindowIcon(QIcon(QStringLiteral("Tray.ico")));
+    trayIcon->setIcon(QIcon(QStringLiteral(":/Resources/icon/Tray.png")));
+    trayIcon->setVisible(true);
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayActivated);
 }
 
 void MainWindow::createAskAdmin()
@@ -93,8 +202,75 @@ void MainWindow::runAsAdmin()
 void MainWindow::cleanUp()
 {
     hide();
+    trayIcon->setVisible(false);
     serverPanel->Off();
     logPanel->save();
+}
+
+void MainWindow::applyHostsFiles()
+{
+    QStringList names;
+    QStringList sources;
+    for (const auto &entry : optionsPanel->hostsList) {
+        if (!entry->selected)
+            continue;
+        names << entry->name;
+        sources << libraryPath(entry->name);
+    }
+    const QString display = quotedSelection(names);
+    logPanel->appendLog(QStringLiteral("Applying ") + display + QStringLiteral("..."), LogLevel::Begins, false);
+    if (names.isEmpty()) {
+        // Writing nothing over the hosts file would only wipe it.
+        logPanel->appendLog(QStringLiteral("No hosts file selected! %1 left as it is").arg(platform.systemHostsPath()),
+                            LogLevel::Fails, false);
+        return;
+    }
+    if (sources.contains(QString())) {
+        logPanel->appendLog(QStringLiteral("Load hosts file failed! A selected name is not a file of the hosts folder"),
+                            LogLevel::Fails, false);
+        return;
+    }
+    if (!platform.writeHostsFile(sources)) {
+        logPanel->appendLog(QStringLiteral("Load hosts file failed! Please 'Run as administrator'"), LogLevel::Fails,
+                            false);
+        return;
+    }
+    if (serverPanel->serverState() != ServerState::Off)
+        serverPanel->loadHosts();
+    logPanel->appendLog(display + QStringLiteral(" applied!"), LogLevel::Succeeds, false);
+}
+
+void MainWindow::menuFileOpenSys()
+{
+    platform.startEditor(optionsPanel->getSetting(SettingKey::editor), platform.systemHostsPath(), QString());
+}
+
+void MainWindow::menuFileOpenSysDir()
+{
+    platform.showFolder(platform.systemEtcDir());
+}
+
+void MainWindow::menuFileCreateNew()
+{
+    // An unnamed document that the editor offers to save in the library.
+    platform.startEditor(optionsPanel->getSetting(SettingKey::editor), QString(), hostsDir);
+}
+
+void MainWindow::menuFileImport()
+{
+    const QStringList paths = QFileDialog::getOpenFileNames(this, QString(), QString(),
+                                                            QStringLiteral("hosts files (*.hosts hosts);;All files (*)"));
+    importHostsFiles(paths, hostsDir, *logPanel);
+}
+
+void MainWindow::menuFileOpenHostsDir()
+{
+    platform.showFolder(hostsDir);
+}
+
+void MainWindow::menuFileOpenLogDir()
+{
+    platform.showFolder(QStringLiteral("./log/"));
 }
 
 void MainWindow::menuFileQuit()
@@ -102,9 +278,216 @@ void MainWindow::menuFileQuit()
     QCoreApplication::quit();
 }
 
+void MainWindow::menuEditLaunch()
+{
+    // Kept for callers of the window's interface; no entry leads here.
+}
+
+void MainWindow::menuEditInsert()
+{
+    serverPanel->insNewRule();
+}
+
+void MainWindow::menuEditDelete()
+{
+    serverPanel->delCurrentRow();
+}
+
+void MainWindow::fillChoiceMenu(QMenu *menu, QSignalMapper *&mapper, const QStringList &texts,
+                                const QList<bool> &checked, void (MainWindow::*slot)(int))
+{
+    menu->clear();
+    if (mapper)
+        mapper->deleteLater();
+    mapper = new QSignalMapper(this);
+    connect(mapper, &QSignalMapper::mappedInt, this, slot);
+    for (int i = 0; i < texts.size(); ++i) {
+        QAction *action = menu->addAction(texts.at(i));
+        action->setCheckable(true);
+        action->setChecked(checked.at(i));
+        connect(action, &QAction::triggered, mapper, qOverload<>(&QSignalMapper::map));
+        mapper->setMapping(action, i);
+    }
+}
+
+namespace {
+
+QStringList itemsOf(const QComboBox *combo, QList<bool> *current)
+{
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i) {
+        texts << combo->itemText(i);
+        *current << (i == combo->currentIndex());
+    }
+    return texts;
+}
+
+QCheckBox *selectBox(const UI_OptionsPanel *options, int row)
+{
+    return qobject_cast<QCheckBox *>(options->hostsTable->cellWidget(row, 0));
+}
+
+} // namespace
+
+void MainWindow::menuEditSelectPrepare()
+{
+    optionsPanel->loadHostsList();
+    QStringList names;
+    QList<bool> selected;
+    for (const auto &entry : optionsPanel->hostsList) {
+        names << entry->name;
+        selected << entry->selected;
+    }
+    fillChoiceMenu(selectHostsMenu, selectHostsMapper, names, selected, &MainWindow::menuEditSelect);
+}
+
+void MainWindow::menuEditSelect(int id)
+{
+    if (QCheckBox *box = selectBox(optionsPanel, id))
+        box->setChecked(!box->isChecked());
+    optionsPanel->okButtonClicked();
+    applyOptions();
+    applyHostsFiles();
+}
+
+void MainWindow::menuEditOptions()
+{
+    optionsPanel->launchBox->setChecked(optionsPanel->getSetting(SettingKey::launch) == QLatin1String("Yes"));
+    optionsPanel->loadServerOption();
+    optionsPanel->loadLogOption();
+    QList<bool> before;
+    for (int i = 0; i < int(optionsPanel->hostsList.size()); ++i) {
+        const bool selected = optionsPanel->hostsList.at(i)->selected;
+        if (QCheckBox *box = selectBox(optionsPanel, i))
+            box->setChecked(selected);
+        before << selected;
+    }
+    if (optionsPanel->exec() != QDialog::Accepted)
+        return;
+    applyOptions();
+    bool selectionChanged = before.size() != int(optionsPanel->hostsList.size());
+    for (int i = 0; !selectionChanged && i < before.size(); ++i)
+        selectionChanged = before.at(i) != optionsPanel->hostsList.at(i)->selected;
+    logPanel->setStatus(optionsPanel->getSetting(SettingKey::log));
+    if (selectionChanged)
+        applyHostsFiles();
+    serverPanel->setStatus(optionsPanel->getSetting(SettingKey::server));
+}
+
+void MainWindow::menuControlFlush()
+{
+    serverPanel->flushDNSCache();
+}
+
+void MainWindow::menuControlReload()
+{
+    applyHostsFiles();
+}
+
+void MainWindow::menuControlSetDNS()
+{
+    serverPanel->addDNSServer();
+}
+
+void MainWindow::menuControlRollBack()
+{
+    serverPanel->delDNSServer();
+}
+
+void MainWindow::menuControlServerPrepare()
+{
+    QList<bool> current;
+    const QStringList texts = itemsOf(optionsPanel->serverCombo, &current);
+    fillChoiceMenu(serverMenu, serverMapper, texts, current, &MainWindow::menuControlServer);
+}
+
+void MainWindow::menuControlServer(int id)
+{
+    optionsPanel->serverCombo->setCurrentIndex(id);
+    optionsPanel->save();
+    serverPanel->setStatus(optionsPanel->getSetting(SettingKey::server));
+}
+
+void MainWindow::menuControlLogPrepare()
+{
+    QList<bool> current;
+    const QStringList texts = itemsOf(optionsPanel->logCombo, &current);
+    fillChoiceMenu(logMenu, logMapper, texts, current, &MainWindow::menuControlLog);
+}
+
+void MainWindow::menuControlLog(int id)
+{
+    optionsPanel->logCombo->setCurrentIndex(id);
+    optionsPanel->save();
+    logPanel->setStatus(optionsPanel->getSetting(SettingKey::log));
+}
+
+void MainWindow::menuHelpOnlineFAQ()
+{
+    openUrl(productSite + QStringLiteral("/faq/"));
+}
+
+void MainWindow::menuHelpWhatsNew()
+{
+    openUrl(productSite + QStringLiteral("/changelog.txt"));
+}
+
+void MainWindow::menuHelpCheckUpdate()
+{
+    openUrl(productSite + QStringLiteral("/download/"));
+}
+
+void MainWindow::trayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
+        showCentered();
+}
+
+void MainWindow::openHostsClicked()
+{
+    menuFileOpenSys();
+}
+
+void MainWindow::reloadHostsClicked()
+{
+    applyHostsFiles();
+}
+
+void MainWindow::flushDNSClicked()
+{
+    serverPanel->flushDNSCache();
+}
+
+void MainWindow::aboutPanelClicked()
+{
+    aboutPanel->exec();
+}
+
+void MainWindow::optionsPanelClicked()
+{
+    menuEditOptions();
+}
+
+void MainWindow::helpActionTriggered()
+{
+    openUrl(productSite + QStringLiteral("/faq"));
+}
+
 void MainWindow::applyOptions()
 {
-    setWindowTitle(selectionSummary({}) + QStringLiteral(" - Tarnowlock ") + appVersion);
+    QStringList names;
+    for (const auto &entry : optionsPanel->hostsList) {
+        if (entry->selected)
+            names << entry->name;
+    }
+    const QString summary = selectionSummary(names);
+    setWindowTitle(summary + QStringLiteral(" - Tarnowlock ") + appVersion);
+    trayIcon->setToolTip(summary + QStringLiteral(" is Serving..."));
+}
+
+void MainWindow::openUrl(const QString &url)
+{
+    QDesktopServices::openUrl(QUrl(url));
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -1,16 +1,23 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QSystemTrayIcon>
+
+#include <memory>
 
 class Platform;
 class QGridLayout;
 class QMenu;
 class QMenuBar;
+class QSignalMapper;
 class SingleInstance;
+class UI_AboutPanel;
 class UI_LogPanel;
+class UI_OptionsPanel;
 class UI_ServerPanel;
 
-// The program's one window: menu bar, panels, and the start-up and shut-down of the whole run.
+// The program's one window: menu bar, panels and tray icon, and the start-up and shut-down of the
+// whole run.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
@@ -23,22 +30,66 @@ public:
 
     UI_LogPanel *logPanelWidget() const { return logPanel; }
     UI_ServerPanel *serverPanelWidget() const { return serverPanel; }
+    UI_OptionsPanel *optionsPanelWidget() const { return optionsPanel; }
     QMenuBar *menuBarWidget() const { return mainMenuBar; }
+    QMenu *trayMenuWidget() const { return trayMenu.get(); }
+    QSystemTrayIcon *trayIconWidget() const { return trayIcon; }
+
+    // Writes the selected lists over the system hosts file; a running server reloads its rules.
+    void applyHostsFiles();
 
 public slots:
     void createNormal();
     void createAskAdmin();
     void runAsAdmin();
     void cleanUp();
+    void menuFileOpenSys();
+    void menuFileOpenSysDir();
+    void menuFileCreateNew();
+    void menuFileImport();
+    void menuFileOpenHostsDir();
+    void menuFileOpenLogDir();
     void menuFileQuit();
+    void menuEditLaunch();
+    void menuEditInsert();
+    void menuEditDelete();
+    void menuEditSelectPrepare();
+    void menuEditSelect(int id);
+    void menuEditOptions();
+    void menuControlFlush();
+    void menuControlReload();
+    void menuControlSetDNS();
+    void menuControlRollBack();
+    void menuControlServerPrepare();
+    void menuControlServer(int id);
+    void menuControlLogPrepare();
+    void menuControlLog(int id);
+    void menuHelpOnlineFAQ();
+    void menuHelpWhatsNew();
+    void menuHelpCheckUpdate();
+
+private slots:
+    void trayActivated(QSystemTrayIcon::ActivationReason reason);
+    void openHostsClicked();
+    void reloadHostsClicked();
+    void flushDNSClicked();
+    void aboutPanelClicked();
+    void optionsPanelClicked();
+    void helpActionTriggered();
     void applyOptions();
+    void openUrl(const QString &url);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     void createMenus();
+    void createTray();
     void showCentered();
+    // Rebuilds a choice sub-menu: one checkable entry per text, `checked` ticked, each mapped to
+    // its index for `slot`.
+    void fillChoiceMenu(QMenu *menu, QSignalMapper *&mapper, const QStringList &texts, const QList<bool> &checked,
+                        void (MainWindow::*slot)(int));
 
     int argumentCount;
     Platform &platform;
@@ -47,6 +98,17 @@ private:
     QWidget *centralWidget = nullptr;
     QGridLayout *gridLayout = nullptr;
     QMenuBar *mainMenuBar = nullptr;
+    QMenu *selectHostsMenu = nullptr;
+    QMenu *serverMenu = nullptr;
+    QMenu *logMenu = nullptr;
     UI_ServerPanel *serverPanel = nullptr;
     UI_LogPanel *logPanel = nullptr;
+    UI_AboutPanel *aboutPanel = nullptr;
+    UI_OptionsPanel *optionsPanel = nullptr;
+    std::unique_ptr<QMenu> trayMenu; // no parent widget: the tray shows it over any window
+    QSystemTrayIcon *trayIcon = nullptr;
+    // The mappers of the three choice sub-menus; each preparation replaces its menu's.
+    QSignalMapper *selectHostsMapper = nullptr;
+    QSignalMapper *serverMapper = nullptr;
+    QSignalMapper *logMapper = nullptr;
 };

@@ -33,8 +33,8 @@ QString printable(const QByteArray &name)
 
 UI_ServerPanel::UI_ServerPanel(LogSink &logPanel, Platform &platform, QWidget *parent, quint16 port,
                                const QString &rollBackPath)
-    : QWidget(parent), log(logPanel), platform(platform), dnsControl(platform, logPanel, rollBackPath), port(port),
-      layout(new QGridLayout(this)), table(new QTableWidget), socket(new QUdpSocket(this))
+    : QWidget(parent), log(logPanel), platform(platform), dnsControl(platform, logPanel, rollBackPath),
+      port(port), layout(new QGridLayout(this)), table(new QTableWidget), socket(new QUdpSocket(this))
 {
     table->setColumnCount(2);
     table->setHorizontalHeaderLabels({QStringLiteral("Address"), QStringLiteral("Domain")});
@@ -84,14 +84,16 @@ void UI_ServerPanel::start(int mode)
     log.appendLog(QStringLiteral("Starting server..."), LogLevel::Begins, false);
     if (mode == ServerState::RegularExpression) {
         log.appendLog(QStringLiteral("Creating sockets..."), LogLevel::Begins, false);
-        bindSocket();
-        log.appendLog(QStringLiteral("Sockets created!"), LogLevel::Succeeds, false);
+        // A failed bind has logged its own line; "Sockets created!" after it would report success.
+        if (bindSocket())
+            log.appendLog(QStringLiteral("Sockets created!"), LogLevel::Succeeds, false);
     } else {
         bindSocket();
     }
     loadHosts();
     applySyntax(mode);
-    log.appendLog(QStringLiteral("%1 rules in total. Server started!").arg(rules.size()), LogLevel::Plain, false);
+    log.appendLog(QStringLiteral("%1 rules in total. Server started!").arg(rules.size()), LogLevel::Plain,
+                  false);
     connect(socket, &QUdpSocket::readyRead, this, &UI_ServerPanel::handler, Qt::UniqueConnection);
     addDNSServer();
     flushDNSCache();
@@ -117,18 +119,19 @@ void UI_ServerPanel::applySyntax(int mode)
     }
 }
 
-void UI_ServerPanel::bindSocket()
+bool UI_ServerPanel::bindSocket()
 {
     // Exclusive: no other socket may bind the same port beside ours and take our queries.
     if (socket->bind(QHostAddress::LocalHost, port, QAbstractSocket::DontShareAddress))
-        return;
+        return true;
     const QString where = QStringLiteral("127.0.0.1:%1").arg(port);
     if (socket->error() == QAbstractSocket::SocketAccessError)
-        log.appendLog(QStringLiteral("Can't listen on %1! Please 'Run as administrator'").arg(where), LogLevel::Fails,
-                      false);
+        log.appendLog(QStringLiteral("Can't listen on %1! Please 'Run as administrator'").arg(where),
+                      LogLevel::Fails, false);
     else
-        log.appendLog(QStringLiteral("Can't listen on %1: %2").arg(where, socket->errorString()), LogLevel::Fails,
-                      false);
+        log.appendLog(QStringLiteral("Can't listen on %1: %2").arg(where, socket->errorString()),
+                      LogLevel::Fails, false);
+    return false;
 }
 
 void UI_ServerPanel::Off()

@@ -53,7 +53,8 @@ private:
     void start(int mode);
     void switchTo(int mode);
     void applySyntax(int mode);
-    void bindSocket();
+    // Binds the socket to 127.0.0.1 and the panel's port; a failure is logged and gives false.
+    bool bindSocket();
     void refillTable();
     static QRegExp::PatternSyntax syntaxOf(int mode);
 

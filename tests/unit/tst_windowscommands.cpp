@@ -13,17 +13,17 @@ private slots:
         QTest::addColumn<QString>("expected");
         const QString hosts = QStringLiteral("C:\\Windows\\System32\\drivers\\etc\\hosts");
         QTest::newRow("one list, no plus") << QStringList{".\\hosts\\a.hosts"} << hosts
-                                           << "\"\"copy \".\\hosts\\a.hosts\" /B \"C:\\Windows\\System32\\drivers\\etc\\hosts\" /Y\"";
+                                           << "\"copy \".\\hosts\\a.hosts\" /B \"C:\\Windows\\System32\\drivers\\etc\\hosts\" /Y\"";
         QTest::newRow("two lists") << QStringList{".\\hosts\\a.hosts", ".\\hosts\\b.hosts"} << hosts
-                                   << "\"\"copy \".\\hosts\\a.hosts\" /B + \".\\hosts\\b.hosts\" /B \"C:\\Windows\\System32\\drivers\\etc\\hosts\" /Y\"";
+                                   << "\"copy \".\\hosts\\a.hosts\" /B + \".\\hosts\\b.hosts\" /B \"C:\\Windows\\System32\\drivers\\etc\\hosts\" /Y\"";
         QTest::newRow("blank in a name") << QStringList{".\\hosts\\my list.hosts"} << "C:\\x y\\t"
-                                         << "\"\"copy \".\\hosts\\my list.hosts\" /B \"C:\\x y\\t\" /Y\"";
+                                         << "\"copy \".\\hosts\\my list.hosts\" /B \"C:\\x y\\t\" /Y\"";
         QTest::newRow("ampersand stays inside quotes") << QStringList{".\\hosts\\a&calc.hosts"} << "t"
-                                                       << "\"\"copy \".\\hosts\\a&calc.hosts\" /B \"t\" /Y\"";
+                                                       << "\"copy \".\\hosts\\a&calc.hosts\" /B \"t\" /Y\"";
         QTest::newRow("other shell characters") << QStringList{".\\hosts\\a|b;c'd$(e)^f.hosts"} << "t"
-                                                << "\"\"copy \".\\hosts\\a|b;c'd$(e)^f.hosts\" /B \"t\" /Y\"";
+                                                << "\"copy \".\\hosts\\a|b;c'd$(e)^f.hosts\" /B \"t\" /Y\"";
         QTest::newRow("slashes become backslashes") << QStringList{"./hosts/a.hosts"} << "C:/t"
-                                                    << "\"\"copy \".\\hosts\\a.hosts\" /B \"C:\\t\" /Y\"";
+                                                    << "\"copy \".\\hosts\\a.hosts\" /B \"C:\\t\" /Y\"";
         QTest::newRow("a quote would end the quoting: refused") << QStringList{".\\hosts\\a\" & calc & \".hosts"}
                                                                 << "t" << "";
         QTest::newRow("a percent sign would expand: refused") << QStringList{".\\hosts\\%PATH%.hosts"} << "t" << "";

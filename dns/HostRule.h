@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QRegExp>
+#include <QString>
+
+// One rule of the DNS server: names matching `pattern` are answered with `address`. The pattern
+// text is the domain exactly as written; its syntax is Wildcard or RegExp by server mode, and it
+// always ignores case. A null address (its text was no valid address) answers as sixteen zero
+// bytes of IPv6.
+struct HostRule {
+    QHostAddress address;
+    QRegExp pattern;
+};
+
+// The server's ordered rule list: the file's lines first, then the rows the user appended. Position
+// i is row i of the rule table. Duplicates stay; the first rule that matches a name decides it.
+// Rules change only through these calls, so that a lookup index can follow every change.
+class HostRules {
+public:
+    // An `index` must be a valid position, as for QList.
+    int size() const { return rules.size(); }
+    const HostRule &at(int index) const { return rules.at(index); }
+
+    void append(HostRule rule);
+    void replace(int index, HostRule rule);
+    void removeAt(int index);
+    void clear();
+
+    // Gives every rule the pattern syntax of the server mode: Wildcard or RegExp.
+    void setSyntax(QRegExp::PatternSyntax syntax);
+
+    // Looks up a query name (the labels joined by dots, no trailing dot; the root name is empty),
+    // each byte taken as one Latin-1 character. The whole name must match a pattern. On a match
+    // `rdata` becomes the address bytes in network order, 4 for IPv4 and 16 otherwise, and
+    // `rdlength` their count; without one both are left as they were.
+    bool findAnswer(const QByteArray &name, quint16 &rdlength, QByteArray &rdata) const;
+
+private:
+    QList<HostRule> rules;
+};
+
+// Appends the rule of one hosts-file line (without its line break), if it yields one: after the
+// comment is cut at the first "#", a line that holds a "*" anywhere gives a rule of its first field
+// (the address, null when invalid) and its second (the domain, a case-insensitive wildcard). Later
+// fields are ignored; a line of one field, or without "*", yields nothing.
+void parseHostsLine(HostRules &rules, const QString &line);
+
+// Replaces `rules` with those of the hosts file at `path`, decoded in the local 8-bit encoding
+// unless a Unicode byte-order mark names another. A file that cannot be read leaves `rules` empty.
+void loadSystemHostsRules(HostRules &rules, const QString &path);

@@ -1,0 +1,34 @@
+#include "options/HostsLibrary.h"
+
+#include <QDir>
+#include <QSet>
+
+#include <algorithm>
+
+QStringList listHostsFiles(const QString &dir)
+{
+    // Files only: a folder named like a list cannot be applied or opened as one.
+    return QDir(dir).entryList({QStringLiteral("*.hosts")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
+}
+
+void reconcileHostsList(HostsList &hostsList, const QStringList &fileNames)
+{
+    const QSet<QString> present(fileNames.cbegin(), fileNames.cend());
+    hostsList.erase(std::remove_if(hostsList.begin(), hostsList.end(),
+                                   [&present](const std::unique_ptr<HostsEntry> &entry) {
+                                       return !present.contains(entry->name);
+                                   }),
+                    hostsList.end());
+
+    QSet<QString> named;
+    for (const std::unique_ptr<HostsEntry> &entry : hostsList)
+        named.insert(entry->name);
+    for (const QString &name : fileNames) {
+        if (named.contains(name))
+            continue;
+        auto entry = std::make_unique<HostsEntry>();
+        entry->name = name;
+        hostsList.push_back(std::move(entry));
+        named.insert(name);
+    }
+}

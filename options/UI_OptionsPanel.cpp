@@ -1,0 +1,363 @@
+#include "options/UI_OptionsPanel.h"
+
+#include "app/HostsFiles.h"
+#include "options/HostsColumns.h"
+#include "options/HostsLibrary.h"
+#include "options/HostsRowColour.h"
+#include "options/HostsTableText.h"
+#include "options/SelectionSize.h"
+#include "options/SpinBoxDelegate.h"
+#include "platform/Platform.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCommandLinkButton>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalMapper>
+#include <QTableWidget>
+
+namespace {
+
+const QString settingsFile = QStringLiteral("settings");
+const QString logDir = QStringLiteral("./log/");
+const QString syncIcon = QStringLiteral(":/Resources/icon/Sync.png");
+const QStringList serverModes = {QStringLiteral("Wildcard"), QStringLiteral("Regular Expression"),
+                                 QStringLiteral("Off")};
+const QStringList logModes = {QStringLiteral("Detailed"), QStringLiteral("Brief"), QStringLiteral("Off")};
+const QString yes = QStringLiteral("Yes");
+const QString no = QStringLiteral("No");
+const QString notCreatedMessage =
+    QStringLiteral("Create default settings failed! Please 'Run as administrator'");
+const QString nothingSelectedMessage = QStringLiteral("Please select at least one hosts!");
+const QString overLimitQuestion =
+    QStringLiteral("You've selected over 2MB hosts file(s) in total.\n"
+                   "And that may cause the system to be EXTEMELY slow!\nContinue?");
+
+// The item of `modes` that `value` names exactly, else the first.
+int modeIndex(const QStringList &modes, const QString &value)
+{
+    return qMax(0, modes.indexOf(value));
+}
+
+QComboBox *modeCombo(const QStringList &modes)
+{
+    auto *combo = new QComboBox;
+    combo->addItems(modes);
+    return combo;
+}
+
+QLabel *centredLabel(const QString &text)
+{
+    auto *label = new QLabel(text);
+    label->setAlignment(Qt::AlignCenter);
+    return label;
+}
+
+// Makes `widget`'s `signal` report `row` through `mapper`.
+template <typename Widget, typename Signal>
+void mapToRow(Widget *widget, Signal signal, QSignalMapper *mapper, int row)
+{
+    QObject::connect(widget, signal, mapper, qOverload<>(&QSignalMapper::map));
+    mapper->setMapping(widget, row);
+}
+
+} // namespace
+
+UI_OptionsPanel::UI_OptionsPanel(Platform &platform, QWidget *parent)
+    : QDialog(parent), platform(platform),
+      store(settingsFile, platform.defaultHostsSource(), platform.defaultEditor())
+{
+    setWindowFlags((windowFlags() & ~Qt::WindowContextHelpButtonHint) | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowMaximizeButtonHint);
+    resize(800, 600);
+    setWindowTitle(QStringLiteral("Options"));
+
+    // Memory first: every widget below starts from the stored settings.
+    resetToDefaults();
+    loadFromFile();
+
+    mainLayout = new QGridLayout;
+
+    launchBox = new QCheckBox(QStringLiteral("Along with Windows startup"));
+    launchBox->setChecked(getSetting(SettingKey::launch) == yes);
+    addOptionRow(centredLabel(QStringLiteral("Launch")), launchBox);
+
+    serverCombo = modeCombo(serverModes);
+    connect(serverCombo, &QComboBox::currentIndexChanged, this, &UI_OptionsPanel::serverOptionsChanged);
+    loadServerOption();
+    addOptionRow(centredLabel(QStringLiteral("Server")), serverCombo);
+
+    auto *logButton = new QPushButton(QStringLiteral("Log"));
+    connect(logButton, &QPushButton::clicked, this, &UI_OptionsPanel::openLogDir);
+    logCombo = modeCombo(logModes);
+    loadLogOption();
+    addOptionRow(logButton, logCombo);
+
+    editorButton = new QPushButton(QStringLiteral("Editor"));
+    connect(editorButton, &QPushButton::clicked, this, &UI_OptionsPanel::changeEditor);
+    editorLine = new QLineEdit(getSetting(SettingKey::editor));
+    addOptionRow(editorButton, editorLine);
+
+    auto *hostsButton = new QPushButton(QStringLiteral("Hosts"));
+    connect(hostsButton, &QPushButton::clicked, this, &UI_OptionsPanel::openHostsDir);
+    addOptionRow(hostsButton, buildHostsBlock(), 5);
+
+    auto *buttons = new QDialogButtonBox(
+        QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, Qt::Horizontal);
+    connect(buttons, &QDialogButtonBox::accepted, this, &UI_OptionsPanel::okButtonClicked);
+    connect(buttons, &QDialogButtonBox::rejected, this, &UI_OptionsPanel::cancelButtonClicked);
+    connect(buttons->button(QDialogButtonBox::Apply), &QPushButton::clicked, this,
+            &UI_OptionsPanel::applyButtonClicked);
+    mainLayout->addWidget(buttons, gridRow, 9);
+
+    setLayout(mainLayout);
+}
+
+UI_OptionsPanel::~UI_OptionsPanel() = default;
+
+void UI_OptionsPanel::setLogPanel(LogSink *panel)
+{
+    logPanel = panel;
+    store.setLogSink(panel);
+}
+
+void UI_OptionsPanel::loadServerOption()
+{
+    serverCombo->setCurrentIndex(modeIndex(serverModes, getSetting(SettingKey::server)));
+}
+
+void UI_OptionsPanel::loadLogOption()
+{
+    logCombo->setCurrentIndex(modeIndex(logModes, getSetting(SettingKey::log)));
+}
+
+QCheckBox *UI_OptionsPanel::selectBox(int row) const
+{
+    if (row < 0 || row >= listCount())
+        return nullptr;
+    return qobject_cast<QCheckBox *>(hostsTable->cellWidget(row, HostsColumn::Select));
+}
+
+void UI_OptionsPanel::chooseEditor(const QString &picked)
+{
+    if (!picked.isEmpty())
+        editorLine->setText(picked);
+}
+
+void UI_OptionsPanel::loadFromFile()
+{
+    if (store.loadFromFile(*this) == SettingsStore::LoadResult::NotCreated)
+        QMessageBox::information(this, QString(), notCreatedMessage, QMessageBox::Ok);
+}
+
+void UI_OptionsPanel::save()
+{
+    generalSettings[SettingKey::launch] = launchBox->isChecked() ? yes : no;
+    launchChanged();
+    generalSettings[SettingKey::server] = serverCombo->currentText();
+    generalSettings[SettingKey::log] = logCombo->currentText();
+    generalSettings[SettingKey::editor] = editorLine->text();
+    // Rows the table does not show yet keep their values in memory.
+    for (int row = 0; row < listCount(); ++row) {
+        if (const QCheckBox *box = selectBox(row))
+            hostsList[row]->selected = box->isChecked();
+        if (const QTableWidgetItem *frequency = hostsTable->item(row, HostsColumn::Frequency))
+            hostsList[row]->updateFrequency = frequencyOf(frequency->text());
+    }
+    store.save(*this);
+}
+
+void UI_OptionsPanel::okButtonClicked()
+{
+    if (!checkTotalHostsSize())
+        return;
+    save();
+    accept();
+}
+
+void UI_OptionsPanel::loadHostsList()
+{
+    // A download in flight must find its row where it left it: the table is rebuilt once none is.
+    if (!downloadingRows.isEmpty())
+        return;
+    reconcileHostsList(hostsList, listHostsFiles(hostsDir));
+
+    sourceItems.clear();
+    progressBars.clear();
+    networkManagers.clear();
+    replies.clear();
+    hostsTable->clearContents();
+    hostsTable->setRowCount(0);
+    for (int row = 0; row < listCount(); ++row)
+        addHostsRow(row, *hostsList[row]);
+    for (int column :
+         {HostsColumn::Select, HostsColumn::HostsFile, HostsColumn::LastUpdate, HostsColumn::Frequency})
+        hostsTable->resizeColumnToContents(column);
+    addLastRow();
+    hostsTable->resizeRowsToContents();
+}
+
+void UI_OptionsPanel::openLogDir()
+{
+    platform.showFolder(logDir);
+}
+
+void UI_OptionsPanel::openHostsDir()
+{
+    platform.showFolder(hostsDir);
+}
+
+void UI_OptionsPanel::changeEditor()
+{
+    chooseEditor(QFileDialog::getOpenFileName());
+}
+
+// Part of the dialog's interface; the editor line needs no reaction until save() reads it.
+void UI_OptionsPanel::editorLineChanged(const QString &) {}
+
+void UI_OptionsPanel::launchChanged()
+{
+    platform.setStartupEntry(launchBox->isChecked(), platform.executablePath());
+}
+
+void UI_OptionsPanel::selectedChanged(int id)
+{
+    if (const QCheckBox *box = selectBox(id))
+        colourHostsRow(*hostsTable, id, box->isChecked(), !downloadingRows.contains(id));
+}
+
+void UI_OptionsPanel::openHostsFile(int id)
+{
+    // The stored editor, not the one typed in the dialog and not yet saved.
+    if (id >= 0 && id < listCount())
+        platform.startEditor(getSetting(SettingKey::editor), hostsDir + hostsList[id]->name,
+                             QDir::currentPath());
+}
+
+// Part of the dialog's interface; a new server mode takes effect when the main window applies it.
+void UI_OptionsPanel::serverOptionsChanged(int) {}
+
+void UI_OptionsPanel::saveCellChanges(int row, int column)
+{
+    if (column != HostsColumn::Source || row < 0 || row >= listCount() || downloadingRows.contains(row))
+        return;
+    if (const QTableWidgetItem *source = hostsTable->item(row, column))
+        hostsList[row]->updateUrl.setUrl(source->text(), QUrl::TolerantMode);
+}
+
+bool UI_OptionsPanel::checkTotalHostsSize()
+{
+    QStringList selectedFiles;
+    for (int row = 0; row < listCount(); ++row) {
+        const QCheckBox *box = selectBox(row);
+        if (box && box->isChecked())
+            selectedFiles << hostsDir + hostsList[row]->name;
+    }
+    const SelectionSize size = measureSelection(selectedFiles);
+    if (size == SelectionSize::Nothing) {
+        QMessageBox::information(this, QString(), nothingSelectedMessage, QMessageBox::Ok);
+        return false;
+    }
+    return size == SelectionSize::WithinLimit ||
+           QMessageBox::critical(this, QString(), overLimitQuestion, QMessageBox::Yes | QMessageBox::No) ==
+               QMessageBox::Yes;
+}
+
+void UI_OptionsPanel::cancelButtonClicked()
+{
+    reject();
+}
+
+void UI_OptionsPanel::applyButtonClicked()
+{
+    save();
+}
+
+// Called once, before the table has rows: the per-row state is still empty.
+void UI_OptionsPanel::resetToDefaults()
+{
+    store.resetToDefaults(*this);
+}
+
+void UI_OptionsPanel::addOptionRow(QWidget *caption, QWidget *control, int rows)
+{
+    mainLayout->addWidget(caption, gridRow, 0, rows, 1);
+    mainLayout->addWidget(new QLabel(QStringLiteral(":")), gridRow, 1, rows, 1);
+    mainLayout->addWidget(control, gridRow, 2, rows, 8);
+    gridRow += rows;
+}
+
+QWidget *UI_OptionsPanel::buildHostsBlock()
+{
+    hostsContainer = new QWidget;
+    hostsLayout = new QGridLayout(hostsContainer);
+    hostsTable = new QTableWidget(0, HostsColumn::Count);
+    hostsTable->setHorizontalHeaderLabels({QStringLiteral("Select"), QStringLiteral("Hosts File"),
+                                           QStringLiteral("Source"), QStringLiteral("Last Update"),
+                                           QStringLiteral("Frequency")});
+    hostsTable->setItemDelegateForColumn(HostsColumn::Frequency, new SpinBoxDelegate(hostsTable));
+    hostsTable->horizontalHeader()->setSectionResizeMode(HostsColumn::Source, QHeaderView::Stretch);
+    hostsTable->setWordWrap(false);
+    hostsLayout->addWidget(hostsTable, 0, 0);
+
+    connect(hostsTable, &QTableWidget::cellChanged, this, &UI_OptionsPanel::saveCellChanges);
+    connect(hostsTable, &QTableWidget::cellClicked, this, &UI_OptionsPanel::saveCellChanges);
+    selectMapper = new QSignalMapper(this);
+    connect(selectMapper, &QSignalMapper::mappedInt, this, &UI_OptionsPanel::selectedChanged);
+    openMapper = new QSignalMapper(this);
+    connect(openMapper, &QSignalMapper::mappedInt, this, &UI_OptionsPanel::openHostsFile);
+    // The updater connects these two to its slots.
+    syncMapper = new QSignalMapper(this);
+    finishedMapper = new QSignalMapper(this);
+    return hostsContainer;
+}
+
+void UI_OptionsPanel::addHostsRow(int row, const HostsEntry &entry)
+{
+    hostsTable->insertRow(row);
+    auto *source = new QTableWidgetItem(entry.updateUrl.toString());
+    sourceItems.append(source);
+    progressBars.append(nullptr);
+    networkManagers.append(nullptr);
+    replies.append(nullptr);
+
+    auto *box = new QCheckBox;
+    mapToRow(box, &QCheckBox::stateChanged, selectMapper, row);
+    auto *fileButton = new QCommandLinkButton(entry.name);
+    mapToRow(fileButton, &QCommandLinkButton::clicked, openMapper, row);
+    auto *syncButton = new QCommandLinkButton(lastUpdateText(entry.lastUpdate));
+    syncButton->setIcon(QIcon(syncIcon));
+    mapToRow(syncButton, &QCommandLinkButton::clicked, syncMapper, row);
+
+    hostsTable->setCellWidget(row, HostsColumn::Select, box);
+    hostsTable->setCellWidget(row, HostsColumn::HostsFile, fileButton);
+    hostsTable->setItem(row, HostsColumn::Source, source);
+    hostsTable->setCellWidget(row, HostsColumn::LastUpdate, syncButton);
+    writeFrequency(*hostsTable->model(), hostsTable->model()->index(row, HostsColumn::Frequency),
+                   entry.updateFrequency);
+    // The mapper is connected already: a selected row is coloured at once.
+    box->setCheckState(entry.selected ? Qt::Checked : Qt::Unchecked);
+}
+
+void UI_OptionsPanel::addLastRow()
+{
+    const int row = hostsTable->rowCount();
+    hostsTable->insertRow(row);
+    reloadButton = new QCommandLinkButton(QStringLiteral("Reload hosts list"));
+    connect(reloadButton, &QCommandLinkButton::clicked, this, &UI_OptionsPanel::loadHostsList);
+    hostsTable->setCellWidget(row, HostsColumn::Select, reloadButton);
+    hostsTable->setSpan(row, HostsColumn::Select, 1, 3);
+    // The updater connects it to updateAllButtonClicked().
+    updateAllButton = new QCommandLinkButton(QStringLiteral("Update all"));
+    updateAllButton->setIcon(QIcon(syncIcon));
+    hostsTable->setCellWidget(row, HostsColumn::LastUpdate, updateAllButton);
+    hostsTable->setSpan(row, HostsColumn::LastUpdate, 1, 2);
+}

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "settings/Settings.h"
+#include "settings/SettingsStore.h"
+
+#include <QDialog>
+#include <QList>
+#include <QSet>
+
+class DownloadProgressBar;
+class LogSink;
+class Platform;
+class QCheckBox;
+class QComboBox;
+class QCommandLinkButton;
+class QGridLayout;
+class QLineEdit;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QPushButton;
+class QSignalMapper;
+class QTableWidget;
+class QTableWidgetItem;
+
+// The modal "Options" dialog. It also holds the settings in memory for the whole run (the general
+// options and the hosts lists); its widgets are their working copy, which save() stores.
+class UI_OptionsPanel : public QDialog, private Settings {
+    Q_OBJECT
+
+public:
+    // Loads the settings file (creating it when missing) before the widgets take their state from it.
+    UI_OptionsPanel(Platform &platform, QWidget *parent = nullptr);
+    ~UI_OptionsPanel() override;
+
+    using Settings::getSetting;
+
+    // Where the settings file's failures are reported; lines from before are delivered now.
+    void setLogPanel(LogSink *panel);
+    // Set the combo boxes from the stored Server and Log values; an unknown value gives the first item.
+    void loadServerOption();
+    void loadLogOption();
+
+    // The check box of list row `row`, or null when the table has no such row.
+    QCheckBox *selectBox(int row) const;
+    // What changeEditor() does with the file dialog's answer: a cancelled one (empty) keeps the editor.
+    void chooseEditor(const QString &picked);
+
+public slots:
+    void loadFromFile();
+    void save();
+    void okButtonClicked();
+    void loadHostsList();
+    void openLogDir();
+    void openHostsDir();
+    void changeEditor();
+    void editorLineChanged(const QString &text);
+    void launchChanged();
+    void selectedChanged(int id);
+    void openHostsFile(int id);
+
+private slots:
+    void serverOptionsChanged(int idx);
+    void saveCellChanges(int row, int column);
+    bool checkTotalHostsSize();
+    void cancelButtonClicked();
+    void applyButtonClicked();
+
+private:
+    void resetToDefaults();
+    void addOptionRow(QWidget *caption, QWidget *control, int rows = 1);
+    QWidget *buildHostsBlock();
+    void addHostsRow(int row, const HostsEntry &entry);
+    void addLastRow();
+    int listCount() const { return int(hostsList.size()); }
+
+    Platform &platform;
+    SettingsStore store;
+
+    // The members below keep the order of the dialog's description; generalSettings and hostsList
+    // come from Settings. The main window sets and reads the public ones directly.
+    QGridLayout *mainLayout = nullptr;
+
+public:
+    QComboBox *serverCombo = nullptr;
+    QComboBox *logCombo = nullptr;
+
+private:
+    QPushButton *editorButton = nullptr;
+    QLineEdit *editorLine = nullptr;
+
+public:
+    QCheckBox *launchBox = nullptr;
+
+private:
+    QWidget *hostsContainer = nullptr;
+    QGridLayout *hostsLayout = nullptr;
+
+public:
+    QTableWidget *hostsTable = nullptr;
+    // Entry i is row i of hostsTable.
+    using Settings::hostsList;
+
+private:
+    // Per list row, rebuilt with the table; the updater fills the null slots while a row downloads.
+    QList<QTableWidgetItem *> sourceItems;
+    QList<DownloadProgressBar *> progressBars;
+    QList<QNetworkAccessManager *> networkManagers;
+    QList<QNetworkReply *> replies;
+    QSet<int> downloadingRows; // rows whose download is in flight, any number of them
+    LogSink *logPanel = nullptr;
+    QSignalMapper *selectMapper = nullptr;
+    QSignalMapper *openMapper = nullptr;
+    QSignalMapper *syncMapper = nullptr;
+    QSignalMapper *finishedMapper = nullptr;
+    QCommandLinkButton *reloadButton = nullptr;
+    QCommandLinkButton *updateAllButton = nullptr;
+    QSet<int> autoUpdatingRows; // rows updated by the automatic update at start
+    int gridRow = 0;
+};
