@@ -23,7 +23,6 @@
 #include <QScreen>
 #include <QSignalMapper>
 #include <QStyle>
-#include <QTableWidget>
 #include <QUrl>
 
 MainWindow::MainWindow(int argumentCount, Platform &platform, SingleInstance *instance, quint16 dnsPort,
@@ -322,11 +321,6 @@ QStringList itemsOf(const QComboBox *combo, QList<bool> *current)
     return texts;
 }
 
-QCheckBox *selectBox(const UI_OptionsPanel *options, int row)
-{
-    return qobject_cast<QCheckBox *>(options->hostsTable->cellWidget(row, 0));
-}
-
 } // namespace
 
 void MainWindow::menuEditSelectPrepare()
@@ -343,7 +337,7 @@ void MainWindow::menuEditSelectPrepare()
 
 void MainWindow::menuEditSelect(int id)
 {
-    if (QCheckBox *box = selectBox(optionsPanel, id))
+    if (QCheckBox *box = optionsPanel->selectBox(id))
         box->setChecked(!box->isChecked());
     optionsPanel->okButtonClicked();
     applyOptions();
@@ -358,7 +352,7 @@ void MainWindow::menuEditOptions()
     QList<bool> before;
     for (int i = 0; i < int(optionsPanel->hostsList.size()); ++i) {
         const bool selected = optionsPanel->hostsList.at(i)->selected;
-        if (QCheckBox *box = selectBox(optionsPanel, i))
+        if (QCheckBox *box = optionsPanel->selectBox(i))
             box->setChecked(selected);
         before << selected;
     }
