@@ -1,0 +1,83 @@
+// Renders the main window with a running server and the Options dialog into PNG files, for the
+// README. Run under a real X server (scripts/screenshots.sh uses Xvfb); it touches no system file.
+#include "app/MainWindow.h"
+#include "dns/UI_ServerPanel.h"
+#include "options/UI_OptionsPanel.h"
+#include "tests/support/FakePlatform.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+namespace {
+
+void write(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+}
+
+QByteArray query(quint16 id, const QByteArray &name, quint16 type)
+{
+    QByteArray datagram;
+    datagram.append(char(id >> 8)).append(char(id & 0xff)).append("\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 10);
+    for (const QByteArray &label : name.split('.'))
+        datagram.append(char(label.size())).append(label);
+    datagram.append('\0').append(char(type >> 8)).append(char(type & 0xff)).append("\x00\x01", 2);
+    return datagram;
+}
+
+bool shoot(QWidget *widget, const QString &path)
+{
+    widget->raise();
+    widget->activateWindow();
+    QTest::qWait(500);
+    return widget->grab().save(path);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    const QString target = argc > 1 ? QDir(QString::fromLocal8Bit(argv[1])).absolutePath() : QDir::currentPath();
+
+    QTemporaryDir folder;
+    QDir::setCurrent(folder.path());
+    QDir().mkpath(QStringLiteral("hosts"));
+    write(QStringLiteral("hosts/ads.hosts"), "0.0.0.0 *.ads.example\n0.0.0.0 tracker.*.example\n");
+    write(QStringLiteral("hosts/mine.hosts"), "127.0.0.1 *.dev.test\n::1 *.six.test\n");
+    write(QStringLiteral("hosts/malware.hosts"), "0.0.0.0 *.malware.example\n");
+    FakePlatform platform;
+    platform.hostsFile = folder.filePath(QStringLiteral("hosts.system"));
+
+    MainWindow window(1, platform, nullptr, 0);
+    UI_OptionsPanel *options = window.optionsPanelWidget();
+    for (int row = 0; row < int(options->hostsList.size()); ++row)
+        options->selectBox(row)->setChecked(options->hostsList.at(row)->name != QLatin1String("malware.hosts"));
+    options->save();
+    window.applyHostsFiles();
+
+    QUdpSocket client;
+    const quint16 port = window.serverPanelWidget()->serverSocket()->localPort();
+    const QList<QPair<QByteArray, quint16>> questions{
+        {"www.ads.example", 1}, {"tracker.eu.example", 1}, {"api.dev.test", 1}, {"host.six.test", 28},
+        {"www.wikipedia.org", 1}};
+    quint16 id = 1;
+    for (const auto &question : questions)
+        client.writeDatagram(query(id++, question.first, question.second), QHostAddress::LocalHost, port);
+    QTest::qWait(500);
+
+    const bool mainShot = shoot(&window, target + QStringLiteral("/main-window.png"));
+    options->show();
+    options->resize(900, 520);
+    const bool optionsShot = shoot(options, target + QStringLiteral("/options.png"));
+    options->hide();
+    window.cleanUp();
+    return mainShot && optionsShot ? 0 : 1;
+}
