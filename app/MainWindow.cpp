@@ -27,7 +27,8 @@
 
 MainWindow::MainWindow(int argumentCount, Platform &platform, SingleInstance *instance, quint16 dnsPort,
                        QWidget *parent)
-    : QMainWindow(parent), argumentCount(argumentCount), platform(platform), instance(instance), dnsPort(dnsPort)
+    : QMainWindow(parent), argumentCount(argumentCount), platform(platform), instance(instance),
+      dnsPort(dnsPort)
 {
     // The icons are compiled into a static library, which the linker would otherwise drop.
     Q_INIT_RESOURCE(resources);
@@ -91,15 +92,16 @@ void MainWindow::createMenus()
     file->addSeparator();
     connect(addEntry(file, QStringLiteral("Create New hosts(&N)..."), QKeySequence(QStringLiteral("Ctrl+N"))),
             &QAction::triggered, this, &MainWindow::menuFileCreateNew);
-    connect(addEntry(file, QStringLiteral("Import hosts Files(&I)..."), QKeySequence(QStringLiteral("Ctrl+Shift+N"))),
+    connect(addEntry(file, QStringLiteral("Import hosts Files(&I)..."),
+                     QKeySequence(QStringLiteral("Ctrl+Shift+N"))),
             &QAction::triggered, this, &MainWindow::menuFileImport);
     connect(addEntry(file, QStringLiteral("Open hosts Dir(&H)")), &QAction::triggered, this,
             &MainWindow::menuFileOpenHostsDir);
     connect(addEntry(file, QStringLiteral("Open Log Dir(&L)")), &QAction::triggered, this,
             &MainWindow::menuFileOpenLogDir);
     file->addSeparator();
-    connect(addEntry(file, QStringLiteral("Quit(&Q)"), QKeySequence(QStringLiteral("Ctrl+Q"))), &QAction::triggered,
-            this, &MainWindow::menuFileQuit);
+    connect(addEntry(file, QStringLiteral("Quit(&Q)"), QKeySequence(QStringLiteral("Ctrl+Q"))),
+            &QAction::triggered, this, &MainWindow::menuFileQuit);
 
     QMenu *edit = mainMenuBar->addMenu(QStringLiteral("Edit(&E)"));
     connect(addEntry(edit, QStringLiteral("Add New Rule(&I)"), QKeySequence(QStringLiteral("Ctrl+I"))),
@@ -109,12 +111,12 @@ void MainWindow::createMenus()
     selectHostsMenu = edit->addMenu(QStringLiteral("Select hosts(&S)"));
     connect(selectHostsMenu, &QMenu::aboutToShow, this, &MainWindow::menuEditSelectPrepare);
     edit->addSeparator();
-    connect(addEntry(edit, QStringLiteral("Options(&O)..."), QKeySequence(Qt::Key_F9)), &QAction::triggered, this,
-            &MainWindow::menuEditOptions);
+    connect(addEntry(edit, QStringLiteral("Options(&O)..."), QKeySequence(Qt::Key_F9)), &QAction::triggered,
+            this, &MainWindow::menuEditOptions);
 
     QMenu *control = mainMenuBar->addMenu(QStringLiteral("Control(&C)"));
-    connect(addEntry(control, QStringLiteral("Flush DNS Cache(&F)"), QKeySequence(Qt::Key_F5)), &QAction::triggered,
-            this, &MainWindow::menuControlFlush);
+    connect(addEntry(control, QStringLiteral("Flush DNS Cache(&F)"), QKeySequence(Qt::Key_F5)),
+            &QAction::triggered, this, &MainWindow::menuControlFlush);
     connect(addEntry(control, QStringLiteral("Reload hosts Files(&R)"), QKeySequence(Qt::Key_F6)),
             &QAction::triggered, this, &MainWindow::menuControlReload);
     connect(addEntry(control, QStringLiteral("Set Primary DNS to 127.0.0.1(&D)")), &QAction::triggered, this,
@@ -128,8 +130,8 @@ void MainWindow::createMenus()
     connect(logMenu, &QMenu::aboutToShow, this, &MainWindow::menuControlLogPrepare);
 
     QMenu *help = mainMenuBar->addMenu(QStringLiteral("Help(&H)"));
-    connect(addEntry(help, QStringLiteral("Online FAQ(&O)"), QKeySequence(Qt::Key_F1)), &QAction::triggered, this,
-            &MainWindow::menuHelpOnlineFAQ);
+    connect(addEntry(help, QStringLiteral("Online FAQ(&O)"), QKeySequence(Qt::Key_F1)), &QAction::triggered,
+            this, &MainWindow::menuHelpOnlineFAQ);
     connect(addEntry(help, QStringLiteral("What's New(&W)")), &QAction::triggered, this,
             &MainWindow::menuHelpWhatsNew);
     connect(addEntry(help, QStringLiteral("Check for Updates(&C)")), &QAction::triggered, this,
@@ -160,7 +162,8 @@ void MainWindow::createTray()
     connect(trayMenu->addAction(QStringLiteral("Options")), &QAction::triggered, this,
             &MainWindow::menuEditOptions);
     trayMenu->addSeparator();
-    connect(trayMenu->addAction(QStringLiteral("Quit(&Q)")), &QAction::triggered, qApp, &QCoreApplication::quit);
+    connect(trayMenu->addAction(QStringLiteral("Quit(&Q)")), &QAction::triggered, qApp,
+            &QCoreApplication::quit);
 
     trayIcon = new QSystemTrayIcon(this);
     trayIcon->setContextMenu(trayMenu.get());
@@ -217,21 +220,24 @@ void MainWindow::applyHostsFiles()
         sources << libraryPath(entry->name);
     }
     const QString display = quotedSelection(names);
-    logPanel->appendLog(QStringLiteral("Applying ") + display + QStringLiteral("..."), LogLevel::Begins, false);
+    logPanel->appendLog(QStringLiteral("Applying ") + display + QStringLiteral("..."), LogLevel::Begins,
+                        false);
     if (names.isEmpty()) {
         // Writing nothing over the hosts file would only wipe it.
-        logPanel->appendLog(QStringLiteral("No hosts file selected! %1 left as it is").arg(platform.systemHostsPath()),
-                            LogLevel::Fails, false);
+        logPanel->appendLog(
+            QStringLiteral("No hosts file selected! %1 left as it is").arg(platform.systemHostsPath()),
+            LogLevel::Fails, false);
         return;
     }
     if (sources.contains(QString())) {
-        logPanel->appendLog(QStringLiteral("Load hosts file failed! A selected name is not a file of the hosts folder"),
-                            LogLevel::Fails, false);
+        logPanel->appendLog(
+            QStringLiteral("Load hosts file failed! A selected name is not a file of the hosts folder"),
+            LogLevel::Fails, false);
         return;
     }
     if (!platform.writeHostsFile(sources)) {
-        logPanel->appendLog(QStringLiteral("Load hosts file failed! Please 'Run as administrator'"), LogLevel::Fails,
-                            false);
+        logPanel->appendLog(QStringLiteral("Load hosts file failed! Please 'Run as administrator'"),
+                            LogLevel::Fails, false);
         return;
     }
     if (serverPanel->serverState() != ServerState::Off)
@@ -257,8 +263,8 @@ void MainWindow::menuFileCreateNew()
 
 void MainWindow::menuFileImport()
 {
-    const QStringList paths = QFileDialog::getOpenFileNames(this, QString(), QString(),
-                                                            QStringLiteral("hosts files (*.hosts hosts);;All files (*)"));
+    const QStringList paths = QFileDialog::getOpenFileNames(
+        this, QString(), QString(), QStringLiteral("hosts files (*.hosts hosts);;All files (*)"));
     importHostsFiles(paths, hostsDir, *logPanel);
 }
 

@@ -24,8 +24,8 @@ class MainWindow : public QMainWindow {
 public:
     // `instance` is the single-instance claim that an elevated restart gives up; may be null. The
     // DNS server listens on `dnsPort` of 127.0.0.1.
-    MainWindow(int argumentCount, Platform &platform, SingleInstance *instance = nullptr, quint16 dnsPort = 53,
-               QWidget *parent = nullptr);
+    MainWindow(int argumentCount, Platform &platform, SingleInstance *instance = nullptr,
+               quint16 dnsPort = 53, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     UI_LogPanel *logPanelWidget() const { return logPanel; }
@@ -88,8 +88,8 @@ private:
     void showCentered();
     // Rebuilds a choice sub-menu: one checkable entry per text, `checked` ticked, each mapped to
     // its index for `slot`.
-    void fillChoiceMenu(QMenu *menu, QSignalMapper *&mapper, const QStringList &texts, const QList<bool> &checked,
-                        void (MainWindow::*slot)(int));
+    void fillChoiceMenu(QMenu *menu, QSignalMapper *&mapper, const QStringList &texts,
+                        const QList<bool> &checked, void (MainWindow::*slot)(int));
 
     int argumentCount;
     Platform &platform;

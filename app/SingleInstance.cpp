@@ -56,7 +56,7 @@ void SingleInstance::readMessage(QLocalSocket *socket)
     QString message;
     stream >> message;
     if (!stream.commitTransaction())
-        return; // the rest is still on its way
+        return;               // the rest is still on its way
     socket->write("\x01", 1); // acknowledge, so the sender knows it was delivered
     socket->flush();
     emit messageReceived(message);

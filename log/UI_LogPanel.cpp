@@ -23,10 +23,9 @@ QTextCharFormat levelFormat(int red, int green, int blue, bool italic, int weigh
 } // namespace
 
 UI_LogPanel::UI_LogPanel(const QString &mode, QWidget *parent)
-    : QWidget(parent),
-      levelFormats{levelFormat(255, 0, 0, false),    levelFormat(135, 135, 135, true),
-                   levelFormat(25, 27, 40, true),    levelFormat(130, 70, 153, false),
-                   levelFormat(0, 122, 179, true),   levelFormat(0, 0, 0, false, QFont::Bold)},
+    : QWidget(parent), levelFormats{levelFormat(255, 0, 0, false),  levelFormat(135, 135, 135, true),
+                                    levelFormat(25, 27, 40, true),  levelFormat(130, 70, 153, false),
+                                    levelFormat(0, 122, 179, true), levelFormat(0, 0, 0, false, QFont::Bold)},
       layout(new QGridLayout(this)), browser(new QTextBrowser)
 {
     layout->addWidget(browser);
@@ -59,7 +58,8 @@ void UI_LogPanel::appendLog(const QString &text, int level, bool detailedOnly)
 
 QString UI_LogPanel::fileNameFor(const QDateTime &when)
 {
-    return QStringLiteral("./log/") + when.toString(QStringLiteral("yyyy-MM-dd_hh.mm.ss")) + QStringLiteral(".log");
+    return QStringLiteral("./log/") + when.toString(QStringLiteral("yyyy-MM-dd_hh.mm.ss")) +
+           QStringLiteral(".log");
 }
 
 void UI_LogPanel::save()

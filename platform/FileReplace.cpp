@@ -53,7 +53,8 @@ bool replaceFileWith(const QString &target, const QStringList &sources, QString 
     const QString path = info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
     const QFileInfo real(path);
 
-    QTemporaryFile temp(real.absolutePath() + QStringLiteral("/.") + real.fileName() + QStringLiteral(".XXXXXX"));
+    QTemporaryFile temp(real.absolutePath() + QStringLiteral("/.") + real.fileName() +
+                        QStringLiteral(".XXXXXX"));
     if (!temp.open())
         return fail(error, temp.errorString());
     for (const QString &source : sources) {
@@ -65,11 +66,12 @@ bool replaceFileWith(const QString &target, const QStringList &sources, QString 
     }
     if (!temp.flush())
         return fail(error, temp.errorString());
-    temp.setPermissions(real.exists() ? real.permissions()
-                                      : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
-                                            QFile::ReadOther);
+    temp.setPermissions(real.exists()
+                            ? real.permissions()
+                            : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
 
-    if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(path).constData()) == 0) {
+    if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(path).constData()) ==
+        0) {
         temp.setAutoRemove(false);
         return true;
     }

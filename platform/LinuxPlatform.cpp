@@ -88,7 +88,8 @@ bool LinuxPlatform::startElevated(const QString &executable)
 {
     // pkexec clears the environment; the display must reach the elevated copy.
     QStringList arguments{QStringLiteral("env")};
-    for (const char *name : {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM"}) {
+    for (const char *name :
+         {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM"}) {
         const QString value = qEnvironmentVariable(name);
         if (!value.isEmpty())
             arguments << QString::fromLatin1(name) + QLatin1Char('=') + value;
@@ -196,7 +197,8 @@ void LinuxPlatform::quitOnTerminationRequest()
     if (terminationPipe[0] != -1 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, terminationPipe) != 0)
         return;
     // The handler only writes a byte; the quit happens in the event loop.
-    auto *notifier = new QSocketNotifier(terminationPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
+    auto *notifier =
+        new QSocketNotifier(terminationPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char byte;
         [[maybe_unused]] const ssize_t got = ::read(terminationPipe[1], &byte, 1);

@@ -15,7 +15,9 @@ QStringList WindowsNameServerStore::interfaces() const
 
 QString WindowsNameServerStore::nameServer(const QString &interfacePath) const
 {
-    return QSettings(interfacePath, QSettings::NativeFormat).value(QStringLiteral("NameServer"), absent).toString();
+    return QSettings(interfacePath, QSettings::NativeFormat)
+        .value(QStringLiteral("NameServer"), absent)
+        .toString();
 }
 
 QString WindowsNameServerStore::dhcpNameServer(const QString &interfacePath) const

@@ -16,7 +16,8 @@ namespace {
 
 constexpr int flushTimeoutMs = 3000;
 const QString runValueName = QStringLiteral("Tarnowlock");
-const QString userRunKey = QStringLiteral("HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
+const QString userRunKey =
+    QStringLiteral("HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
 const QString machineRunKey =
     QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run");
 
@@ -82,8 +83,8 @@ bool WindowsPlatform::isAdmin() const
 #pragma GCC diagnostic pop
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     PSID administrators = nullptr;
-    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0,
-                                  0, 0, 0, &administrators))
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0,
+                                  0, 0, 0, 0, &administrators))
         return false; // the system refused the question: offer the elevated restart
     BOOL member = FALSE;
     if (!CheckTokenMembership(nullptr, administrators, &member))
@@ -159,9 +160,8 @@ void WindowsPlatform::setStartupEntry(bool enabled, const QString &executable)
     QSettings(machineRunKey, QSettings::NativeFormat).remove(runValueName);
     QSettings user(userRunKey, QSettings::NativeFormat);
     if (enabled)
-        user.setValue(runValueName,
-                      QString(QLatin1Char('"') + executable + QStringLiteral("\" -silent"))
-                          .replace(QLatin1Char('/'), QLatin1Char('\\')));
+        user.setValue(runValueName, QString(QLatin1Char('"') + executable + QStringLiteral("\" -silent"))
+                                        .replace(QLatin1Char('/'), QLatin1Char('\\')));
     else
         user.remove(runValueName);
 }

@@ -1,5 +1,6 @@
 #include "tests/support/ProgramUnderTest.h"
 #include "tests/support/Sandbox.h"
+#include "tests/support/WholeFile.h"
 
 #include <QApplication>
 #include <QDir>
@@ -37,20 +38,9 @@ const QByteArray resolvConfServing = "# resolver of the test\n"
                                      "options edns0\n";
 
 // Texts of the program's log file.
-const QString failedBind = QStringLiteral(" : Can't listen on 127.0.0.1:53: The bound address is already in use\n");
+const QString failedBind =
+    QStringLiteral(" : Can't listen on 127.0.0.1:53: The bound address is already in use\n");
 const QString serverStarted = QStringLiteral(" : 3 rules in total. Server started!\n");
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
 
 struct Run {
     int exitCode = -1; // -1: crashed or did not end in time
@@ -154,20 +144,20 @@ void TestDnsServer::initTestCase()
     TARNOWLOCK_REQUIRE_SANDBOX();
     // Host names go to the files, then to the name servers of resolv.conf; no caching or other
     // resolver module of this machine may answer in between.
-    QByteArray nsswitch = readFile(nsswitchPath);
-    static const QRegularExpression hostsLine(QStringLiteral("^hosts:.*$"), QRegularExpression::MultilineOption);
-    QString text = QString::fromUtf8(nsswitch);
+    static const QRegularExpression hostsLine(QStringLiteral("^hosts:.*$"),
+                                              QRegularExpression::MultilineOption);
+    QString text = QString::fromUtf8(readWholeFile(nsswitchPath));
     if (text.contains(hostsLine))
         text.replace(hostsLine, QStringLiteral("hosts: files dns"));
     else
         text = QStringLiteral("hosts: files dns\n");
-    QVERIFY(writeFile(nsswitchPath, text.toUtf8()));
+    QVERIFY(writeWholeFile(nsswitchPath, text.toUtf8()));
 }
 
 void TestDnsServer::init()
 {
-    QVERIFY(writeFile(hostsPath, hostsText));
-    QVERIFY(writeFile(resolvConfPath, resolvConf));
+    QVERIFY(writeWholeFile(hostsPath, hostsText));
+    QVERIFY(writeWholeFile(resolvConfPath, resolvConf));
     folder = std::make_unique<QTemporaryDir>();
     QVERIFY(folder->isValid());
 }
@@ -193,7 +183,8 @@ bool TestDnsServer::startProgram()
     program = std::make_unique<ProgramUnderTest>(folder->path());
     if (!program->start())
         return false;
-    return QTest::qWaitFor([] { return readFile(resolvConfPath).contains("nameserver 127.0.0.1\n"); }, 10000);
+    return QTest::qWaitFor([] { return readWholeFile(resolvConfPath).contains("nameserver 127.0.0.1\n"); },
+                           10000);
 }
 
 bool TestDnsServer::startDnsmasq()
@@ -209,9 +200,10 @@ bool TestDnsServer::startDnsmasq()
         return false;
     return QTest::qWaitFor(
         [] {
-            const Run dig = run(QStringLiteral("dig"), {QStringLiteral("@127.0.0.2"), QStringLiteral("+short"),
-                                                        QStringLiteral("+tries=1"), QStringLiteral("+time=1"),
-                                                        QStringLiteral("fallback.test")});
+            const Run dig =
+                run(QStringLiteral("dig"),
+                    {QStringLiteral("@127.0.0.2"), QStringLiteral("+short"), QStringLiteral("+tries=1"),
+                     QStringLiteral("+time=1"), QStringLiteral("fallback.test")});
             return dig.output.trimmed() == QLatin1String("192.0.2.55");
         },
         10000);
@@ -233,9 +225,11 @@ void TestDnsServer::digAnswers_data()
         << QStringList{"A.SIX.TEST. 3600 IN AAAA ::1"};
     QTest::newRow("ANY, IPv4 rule, deeper name")
         << QStringList{"+notcp", "-t", "ANY", "deep.sub.blocked.test"} << "NOERROR"
-        << QStringList{";deep.sub.blocked.test. IN ANY"} << QStringList{"deep.sub.blocked.test. 3600 IN A 0.0.0.0"};
+        << QStringList{";deep.sub.blocked.test. IN ANY"}
+        << QStringList{"deep.sub.blocked.test. 3600 IN A 0.0.0.0"};
     QTest::newRow("A, exact name") << QStringList{"-t", "A", "EXACT.test"} << "NOERROR"
-                                   << QStringList{";EXACT.test. IN A"} << QStringList{"EXACT.test. 3600 IN A 127.0.0.9"};
+                                   << QStringList{";EXACT.test. IN A"}
+                                   << QStringList{"EXACT.test. 3600 IN A 127.0.0.9"};
     QTest::newRow("A, IPv4 rule, without EDNS")
         << QStringList{"+noedns", "-t", "A", "www.blocked.test"} << "NOERROR"
         << QStringList{";www.blocked.test. IN A"} << QStringList{"www.blocked.test. 3600 IN A 0.0.0.0"};
@@ -253,8 +247,8 @@ void TestDnsServer::digAnswers_data()
     // No rule: SERVFAIL, so that the resolver asks its next server.
     QTest::newRow("A, no rule") << QStringList{"-t", "A", "nothing.example"} << "SERVFAIL" << QStringList()
                                 << QStringList();
-    QTest::newRow("AAAA, no rule") << QStringList{"-t", "AAAA", "nothing.example"} << "SERVFAIL" << QStringList()
-                                   << QStringList();
+    QTest::newRow("AAAA, no rule") << QStringList{"-t", "AAAA", "nothing.example"} << "SERVFAIL"
+                                   << QStringList() << QStringList();
     QTest::newRow("A, bare domain of a wildcard rule")
         << QStringList{"-t", "A", "blocked.test"} << "SERVFAIL" << QStringList() << QStringList();
     QTest::newRow("A, below an exact name")
@@ -269,8 +263,7 @@ void TestDnsServer::digAnswers()
     QFETCH(QStringList, answers);
 
     QVERIFY(startProgram());
-    const Run dig = run(QStringLiteral("dig"),
-                        QStringList{"@127.0.0.1", "+tries=1", "+time=2"} + query);
+    const Run dig = run(QStringLiteral("dig"), QStringList{"@127.0.0.1", "+tries=1", "+time=2"} + query);
     QVERIFY2(dig.exitCode == 0, qPrintable(dig.output));
     const DigReply reply = parseDig(dig.output);
     QCOMPARE(reply.status, status);
@@ -286,9 +279,12 @@ void TestDnsServer::blockedNamesResolveAtOnce_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("address");
-    QTest::newRow("IPv4 rule") << "a.blocked.test" << "0.0.0.0";
-    QTest::newRow("IPv4 rule, upper case") << "WWW.BLOCKED.TEST" << "0.0.0.0";
-    QTest::newRow("IPv6 rule") << "a.six.test" << "::1";
+    QTest::newRow("IPv4 rule") << "a.blocked.test"
+                               << "0.0.0.0";
+    QTest::newRow("IPv4 rule, upper case") << "WWW.BLOCKED.TEST"
+                                           << "0.0.0.0";
+    QTest::newRow("IPv6 rule") << "a.six.test"
+                               << "::1";
 }
 
 void TestDnsServer::blockedNamesResolveAtOnce()
@@ -311,14 +307,14 @@ void TestDnsServer::blockedNamesResolveAtOnce()
 void TestDnsServer::resolvConfRoundTrip()
 {
     QVERIFY(startProgram());
-    QCOMPARE(readFile(resolvConfPath), resolvConfServing);
+    QCOMPARE(readWholeFile(resolvConfPath), resolvConfServing);
     const QString rollBack = QDir(folder->path()).filePath(QStringLiteral("DNS"));
-    QCOMPARE(readFile(rollBack), QByteArray("/etc/resolv.conf 127.0.0.2\n"));
+    QCOMPARE(readWholeFile(rollBack), QByteArray("/etc/resolv.conf 127.0.0.2\n"));
 
     QVERIFY(program->stop(SIGTERM));
     QCOMPARE(program->process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(program->process().exitCode(), 0);
-    QCOMPARE(readFile(resolvConfPath), resolvConf);
+    QCOMPARE(readWholeFile(resolvConfPath), resolvConf);
     QVERIFY(!QFile::exists(rollBack));
     const QString log = program->logText();
     QVERIFY2(log.contains(QLatin1String(" : DNS rolled back!\n")), qPrintable(log));
@@ -327,16 +323,16 @@ void TestDnsServer::resolvConfRoundTrip()
 void TestDnsServer::dnsperfLosesNoQuery()
 {
     const QString queries = folder->filePath(QStringLiteral("queries"));
-    QVERIFY(writeFile(queries, "www.blocked.test A\n"
-                               "Mail.Blocked.Test AAAA\n"
-                               "x.six.test AAAA\n"
-                               "exact.test A\n"
-                               "nothing.example A\n"));
+    QVERIFY(writeWholeFile(queries, "www.blocked.test A\n"
+                                    "Mail.Blocked.Test AAAA\n"
+                                    "x.six.test AAAA\n"
+                                    "exact.test A\n"
+                                    "nothing.example A\n"));
     QVERIFY(startProgram());
-    const Run dnsperf = run(QStringLiteral("dnsperf"), {QStringLiteral("-s"), QStringLiteral("127.0.0.1"),
-                                                        QStringLiteral("-d"), queries, QStringLiteral("-l"),
-                                                        QStringLiteral("3"), QStringLiteral("-Q"),
-                                                        QStringLiteral("500"), QStringLiteral("-t"), QStringLiteral("2")});
+    const Run dnsperf = run(QStringLiteral("dnsperf"),
+                            {QStringLiteral("-s"), QStringLiteral("127.0.0.1"), QStringLiteral("-d"), queries,
+                             QStringLiteral("-l"), QStringLiteral("3"), QStringLiteral("-Q"),
+                             QStringLiteral("500"), QStringLiteral("-t"), QStringLiteral("2")});
     QVERIFY2(dnsperf.exitCode == 0, qPrintable(dnsperf.output));
     const qint64 sent = dnsperfCount(dnsperf.output, QStringLiteral("Queries sent:"));
     QVERIFY2(sent >= 1000, qPrintable(dnsperf.output)); // 500 a second for 3 seconds
@@ -350,16 +346,18 @@ void TestDnsServer::unruledNameResolvesThroughNextServer()
 {
     QVERIFY(startDnsmasq());
     QVERIFY(startProgram());
-    QCOMPARE(readFile(resolvConfPath), resolvConfServing);
+    QCOMPARE(readWholeFile(resolvConfPath), resolvConfServing);
 
     // SERVFAIL from the first server sends the resolver on to the next one, without a wait.
-    const Run fallback = run(QStringLiteral("getent"), {QStringLiteral("hosts"), QStringLiteral("fallback.test")});
+    const Run fallback =
+        run(QStringLiteral("getent"), {QStringLiteral("hosts"), QStringLiteral("fallback.test")});
     QVERIFY2(fallback.exitCode == 0, qPrintable(fallback.output));
     QCOMPARE(firstFields(fallback.output), QStringList{"192.0.2.55"});
     QVERIFY2(fallback.elapsedMs < 1000, qPrintable(QStringLiteral("took %1 ms").arg(fallback.elapsedMs)));
 
     // A ruled name is still decided by the first server.
-    const Run blocked = run(QStringLiteral("getent"), {QStringLiteral("hosts"), QStringLiteral("a.blocked.test")});
+    const Run blocked =
+        run(QStringLiteral("getent"), {QStringLiteral("hosts"), QStringLiteral("a.blocked.test")});
     QVERIFY2(blocked.exitCode == 0, qPrintable(blocked.output));
     QCOMPARE(firstFields(blocked.output), QStringList{"0.0.0.0"});
     QVERIFY(program->stop(SIGTERM));
@@ -380,7 +378,7 @@ void TestDnsServer::failedBindIsReported()
     const qsizetype started = log.indexOf(serverStarted);
     const qsizetype launched = log.indexOf(QLatin1String(" : Tarnowlock launched!\n"));
     QVERIFY2(starting >= 0 && starting < failure && failure < started && started < launched, qPrintable(log));
-    QCOMPARE(readFile(resolvConfPath), resolvConf);
+    QCOMPARE(readWholeFile(resolvConfPath), resolvConf);
 }
 
 TARNOWLOCK_SANDBOXED_TEST_MAIN(TestDnsServer)

@@ -139,7 +139,8 @@ class TestMainWindowMenus : public QObject {
     QString previousDir;
 
     // A fresh program folder with these lists in hosts/ and a system hosts file of `hosts`.
-    void freshFolder(const QMap<QString, QByteArray> &lists, const QByteArray &hosts = "127.0.0.1 localhost\n")
+    void freshFolder(const QMap<QString, QByteArray> &lists,
+                     const QByteArray &hosts = "127.0.0.1 localhost\n")
     {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(dir->path()));
@@ -172,15 +173,19 @@ private slots:
                                              "-",
                                              "Quit(&Q)|Ctrl+Q"};
         QTest::newRow("Edit") << "Edit(&E)"
-                              << QStringList{"Add New Rule(&I)|Ctrl+I", "Delete Rule(&D)|Del", "Select hosts(&S)>", "-",
-                                             "Options(&O)...|F9"};
+                              << QStringList{"Add New Rule(&I)|Ctrl+I", "Delete Rule(&D)|Del",
+                                             "Select hosts(&S)>", "-", "Options(&O)...|F9"};
         QTest::newRow("Control") << "Control(&C)"
-                                 << QStringList{"Flush DNS Cache(&F)|F5", "Reload hosts Files(&R)|F6",
-                                                "Set Primary DNS to 127.0.0.1(&D)|", "Roll Back DNS(&B)|", "-",
-                                                "Server(&S)>", "Log(&L)>"};
+                                 << QStringList{"Flush DNS Cache(&F)|F5",
+                                                "Reload hosts Files(&R)|F6",
+                                                "Set Primary DNS to 127.0.0.1(&D)|",
+                                                "Roll Back DNS(&B)|",
+                                                "-",
+                                                "Server(&S)>",
+                                                "Log(&L)>"};
         QTest::newRow("Help") << "Help(&H)"
-                              << QStringList{"Online FAQ(&O)|F1", "What's New(&W)|", "Check for Updates(&C)|", "-",
-                                             "About Tarnowlock(&A)...|"};
+                              << QStringList{"Online FAQ(&O)|F1", "What's New(&W)|", "Check for Updates(&C)|",
+                                             "-", "About Tarnowlock(&A)...|"};
     }
     void menuTree()
     {
@@ -201,7 +206,8 @@ private slots:
         MainWindow window(1, platform, nullptr, anyPort);
         QCOMPARE(describe(window.trayMenuWidget()),
                  (QStringList{"Open Tarnowlock|", "-", "Open System hosts(&O)|", "Open System hosts Dir(&D)|",
-                              "Flush DNS Cache(&F)|", "Reload hosts Files(&R)|", "-", "Options|", "-", "Quit(&Q)|"}));
+                              "Flush DNS Cache(&F)|", "Reload hosts Files(&R)|", "-", "Options|", "-",
+                              "Quit(&Q)|"}));
         QVERIFY(window.trayMenuWidget()->actions().first()->font().bold());
         QCOMPARE(window.trayIconWidget()->toolTip(), QStringLiteral("[default.hosts] is Serving..."));
     }
@@ -316,7 +322,8 @@ private slots:
     {
         QTest::addColumn<QStringList>("names");
         QTest::newRow("one list") << QStringList{"a.hosts"};
-        QTest::newRow("blanks, quotes and ampersands") << QStringList{"my list.hosts", "it's & \"that\".hosts"};
+        QTest::newRow("blanks, quotes and ampersands")
+            << QStringList{"my list.hosts", "it's & \"that\".hosts"};
         QTest::newRow("shell characters") << QStringList{"a;b|c$(d)`e`.hosts", "x.hosts"};
     }
     void applyWritesTheSelectionByteForByte()
@@ -340,13 +347,14 @@ private slots:
         options->save();
         window.applyHostsFiles();
         QCOMPARE(read(platform.hostsFile), expected);
-        QCOMPARE(logMessages(window).last(), QLatin1Char('"') + [&] {
-            QStringList inOrder;
-            for (const auto &entry : options->hostsList)
-                if (entry->selected)
-                    inOrder << entry->name;
-            return inOrder.join(", ");
-        }() + "\" applied!");
+        QCOMPARE(
+            logMessages(window).last(), QLatin1Char('"') + [&] {
+                QStringList inOrder;
+                for (const auto &entry : options->hostsList)
+                    if (entry->selected)
+                        inOrder << entry->name;
+                return inOrder.join(", ");
+            }() + "\" applied!");
     }
 
     void applyFailureLeavesTheOldFile_data()
@@ -373,7 +381,8 @@ private slots:
         if (immutableFolder)
             QProcess::execute("chattr", {"-i", dir->filePath("etc")});
         QCOMPARE(read(platform.hostsFile), QByteArray("the old hosts\n"));
-        QCOMPARE(logMessages(window).last(), QStringLiteral("Load hosts file failed! Please 'Run as administrator'"));
+        QCOMPARE(logMessages(window).last(),
+                 QStringLiteral("Load hosts file failed! Please 'Run as administrator'"));
         QCOMPARE(window.serverPanelWidget()->hostRules().size(), rulesBefore);
     }
 

@@ -10,15 +10,18 @@
 
 namespace {
 
-const QRegularExpression linePattern(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3} : (.*)$"));
+const QRegularExpression
+    linePattern(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3} : (.*)$"));
 
 QStringList messages(const UI_LogPanel &panel)
 {
     QStringList result;
-    const QStringList lines = panel.browserWidget()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList lines =
+        panel.browserWidget()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString &line : lines) {
         const QRegularExpressionMatch match = linePattern.match(line);
-        result << (match.hasMatch() ? match.captured(1) : QStringLiteral("<malformed: ") + line + QLatin1Char('>'));
+        result << (match.hasMatch() ? match.captured(1)
+                                    : QStringLiteral("<malformed: ") + line + QLatin1Char('>'));
     }
     return result;
 }
@@ -69,7 +72,8 @@ private slots:
         QTest::newRow("Brief") << "Brief" << int(LogStatus::Brief) << true;
         QTest::newRow("Off greys the browser") << "Off" << int(LogStatus::Off) << false;
         QTest::newRow("empty means Detailed") << "" << int(LogStatus::Detailed) << true;
-        QTest::newRow("a server mode means Detailed") << "Regular Expression" << int(LogStatus::Detailed) << true;
+        QTest::newRow("a server mode means Detailed")
+            << "Regular Expression" << int(LogStatus::Detailed) << true;
         QTest::newRow("case matters") << "brief" << int(LogStatus::Detailed) << true;
     }
     void constructorMode()
@@ -87,7 +91,8 @@ private slots:
     {
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QStringList>("kept");
-        QTest::newRow("Detailed keeps all") << "Detailed" << QStringList{"plain", "question", "answer", "unanswered"};
+        QTest::newRow("Detailed keeps all")
+            << "Detailed" << QStringList{"plain", "question", "answer", "unanswered"};
         QTest::newRow("Brief drops detailed-only") << "Brief" << QStringList{"plain", "question", "answer"};
         QTest::newRow("Off keeps nothing") << "Off" << QStringList{};
     }
@@ -154,7 +159,8 @@ private slots:
         QVERIFY2(when.isValid(), qPrintable(line));
         QVERIFY(when >= before.addMSecs(-1) && when <= after);
         QCOMPARE(line.mid(23), QStringLiteral(" : Launching Tarnowlock..."));
-        QVERIFY2(panel.browserWidget()->toPlainText().endsWith(QLatin1Char('\n')), "each line ends its paragraph");
+        QVERIFY2(panel.browserWidget()->toPlainText().endsWith(QLatin1Char('\n')),
+                 "each line ends its paragraph");
     }
 
     void modeChanges_data()
@@ -163,18 +169,20 @@ private slots:
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<int>("changedLines");
         QTest::addColumn<int>("status");
-        QTest::newRow("Brief twice from Detailed") << "Detailed" << QStringList{"Brief", "Brief"} << 1
-                                                   << int(LogStatus::Brief);
-        QTest::newRow("Detailed while Detailed") << "Detailed" << QStringList{"Detailed"} << 0
-                                                 << int(LogStatus::Detailed);
+        QTest::newRow("Brief twice from Detailed")
+            << "Detailed" << QStringList{"Brief", "Brief"} << 1 << int(LogStatus::Brief);
+        QTest::newRow("Detailed while Detailed")
+            << "Detailed" << QStringList{"Detailed"} << 0 << int(LogStatus::Detailed);
         QTest::newRow("Off is silent") << "Detailed" << QStringList{"Off"} << 0 << int(LogStatus::Off);
-        QTest::newRow("Off then Detailed") << "Detailed" << QStringList{"Off", "Detailed"} << 1
-                                           << int(LogStatus::Detailed);
-        QTest::newRow("setStatus with a server mode") << "Brief" << QStringList{"set:Regular Expression"} << 1
-                                                      << int(LogStatus::Detailed);
-        QTest::newRow("setStatus with empty text") << "Off" << QStringList{"set:"} << 1 << int(LogStatus::Detailed);
+        QTest::newRow("Off then Detailed")
+            << "Detailed" << QStringList{"Off", "Detailed"} << 1 << int(LogStatus::Detailed);
+        QTest::newRow("setStatus with a server mode")
+            << "Brief" << QStringList{"set:Regular Expression"} << 1 << int(LogStatus::Detailed);
+        QTest::newRow("setStatus with empty text")
+            << "Off" << QStringList{"set:"} << 1 << int(LogStatus::Detailed);
         QTest::newRow("setStatus Off") << "Brief" << QStringList{"set:Off"} << 0 << int(LogStatus::Off);
-        QTest::newRow("setStatus Brief") << "Detailed" << QStringList{"set:Brief"} << 1 << int(LogStatus::Brief);
+        QTest::newRow("setStatus Brief")
+            << "Detailed" << QStringList{"set:Brief"} << 1 << int(LogStatus::Brief);
     }
     void modeChanges()
     {
@@ -246,7 +254,8 @@ private slots:
         QFile file(dir.filePath(QStringLiteral("log/") + files.first()));
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromLocal8Bit(file.readAll()), panel.browserWidget()->toPlainText());
-        const QStringList lines = panel.browserWidget()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList lines =
+            panel.browserWidget()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
         QVERIFY(lines.at(0).endsWith(QLatin1String(" : Launching Tarnowlock...")));
         QVERIFY(lines.at(1).endsWith(QLatin1String(" : Tarnowlock launched!")));

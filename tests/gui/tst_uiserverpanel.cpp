@@ -2,6 +2,7 @@
 
 #include "tests/support/FakePlatform.h"
 #include "tests/support/RecordingLog.h"
+#include "tests/support/WholeFile.h"
 
 #include <QFile>
 #include <QHeaderView>
@@ -64,8 +65,10 @@ const QString flushing = QStringLiteral("1 Flushing DNS cache...");
 const QString flushed = QStringLiteral("2 DNS cache flushed!");
 const QString rollingBack = QStringLiteral("1 Rolling back DNS...");
 const QString rolledBack = QStringLiteral("2 DNS rolled back!");
-const QString ruleAdded = QStringLiteral("2 New rule added successfully! Notice that the changes won't be saved.");
-const QString rulesDeleted = QStringLiteral("2 Rule(s) deleted successfully! Notice that the changes won't be saved.");
+const QString ruleAdded =
+    QStringLiteral("2 New rule added successfully! Notice that the changes won't be saved.");
+const QString rulesDeleted =
+    QStringLiteral("2 Rule(s) deleted successfully! Notice that the changes won't be saved.");
 
 const QStringList pointDns{settingDns, dnsSet, flushing, flushed};
 const QStringList startWildcard = QStringList{starting, settingWildcard, setWildcard, threeRules} + pointDns;
@@ -76,30 +79,19 @@ const QStringList toWildcard{settingWildcard, setWildcard};
 const QStringList stop{rollingBack, rolledBack};
 
 // Names in wire form, written out by hand.
-const QByteArray wwwBlocked = " 03 777777 07 626c6f636b6564 04 74657374 00 ";      // www.blocked.test
-const QByteArray mixedBlocked = " 03 577757 07 426c6f636b6564 04 54657374 00 ";    // WwW.Blocked.Test
-const QByteArray aSix = " 01 61 03 736978 04 74657374 00 ";                         // a.six.test
-const QByteArray exact = " 05 6578616374 04 74657374 00 ";                          // exact.test
-const QByteArray subExact = " 03 737562 05 6578616374 04 74657374 00 ";             // sub.exact.test
-const QByteArray exactDash = " 0a 65786163742d74657374 00 ";                        // exact-test
-const QByteArray nothing = " 07 6e6f7468696e67 07 6578616d706c65 00 ";              // nothing.example
-const QByteArray controlByte = " 03 610a62 04 74657374 00 ";                        // a<LF>b.test
+const QByteArray wwwBlocked = " 03 777777 07 626c6f636b6564 04 74657374 00 ";   // www.blocked.test
+const QByteArray mixedBlocked = " 03 577757 07 426c6f636b6564 04 54657374 00 "; // WwW.Blocked.Test
+const QByteArray aSix = " 01 61 03 736978 04 74657374 00 ";                     // a.six.test
+const QByteArray exact = " 05 6578616374 04 74657374 00 ";                      // exact.test
+const QByteArray subExact = " 03 737562 05 6578616374 04 74657374 00 ";         // sub.exact.test
+const QByteArray exactDash = " 0a 65786163742d74657374 00 ";                    // exact-test
+const QByteArray nothing = " 07 6e6f7468696e67 07 6578616d706c65 00 ";          // nothing.example
+const QByteArray controlByte = " 03 610a62 04 74657374 00 ";                    // a<LF>b.test
 const QByteArray root = " 00 ";
-const QByteArray localhost = " 09 6c6f63616c686f7374 00 ";                          // localhost
-const QByteArray typeA = " 0001 ", typeAaaa = " 001c ", typeMx = " 000f ", typeAny = " 00ff ", classIn = " 0001 ";
+const QByteArray localhost = " 09 6c6f63616c686f7374 00 "; // localhost
+const QByteArray typeA = " 0001 ", typeAaaa = " 001c ", typeMx = " 000f ", typeAny = " 00ff ",
+                 classIn = " 0001 ";
 const QByteArray ttl3600 = " 00000e10 ";
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
 QStringList ruleRows(const HostRules &rules)
 {
@@ -156,7 +148,10 @@ class Client {
 public:
     bool bind() { return socket.bind(QHostAddress::LocalHost, 0); }
     QString error() const { return socket.errorString(); }
-    void send(const QByteArray &datagram, quint16 port) { socket.writeDatagram(datagram, QHostAddress::LocalHost, port); }
+    void send(const QByteArray &datagram, quint16 port)
+    {
+        socket.writeDatagram(datagram, QHostAddress::LocalHost, port);
+    }
     // The replies that arrive while the event loop runs for `ms`.
     QList<QNetworkDatagram> repliesWithin(int ms)
     {
@@ -239,7 +234,7 @@ void TestServerPanel::init()
     QVERIFY(dir->isValid());
     platform = std::make_unique<FakePlatform>();
     platform->hostsFile = dir->filePath(QStringLiteral("hosts"));
-    QVERIFY(writeFile(platform->hostsFile, hostsText));
+    QVERIFY(writeWholeFile(platform->hostsFile, hostsText));
     platform->store.add(interfaceA, serversOfA, NameServerStore::absent);
     platform->store.add(QStringLiteral("{B}"), NameServerStore::absent, NameServerStore::absent);
     log = std::make_unique<RecordingLog>();
@@ -268,7 +263,7 @@ void TestServerPanel::perform(const QString &step)
     if (verb == QLatin1String("setStatus")) {
         panel->setStatus(step.section(QLatin1Char(' '), 1));
     } else if (verb == QLatin1String("rewriteHosts")) {
-        QVERIFY(writeFile(platform->hostsFile, otherHostsText));
+        QVERIFY(writeWholeFile(platform->hostsFile, otherHostsText));
     } else if (verb == QLatin1String("selectRow")) {
         table.selectionModel()->select(table.model()->index(words.at(1).toInt(), 0),
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -280,7 +275,8 @@ void TestServerPanel::perform(const QString &step)
         showPanel();
         QHeaderView *header = table.verticalHeader();
         const int row = words.at(1).toInt();
-        const QPoint at(header->width() / 2, header->sectionViewportPosition(row) + header->sectionSize(row) / 2);
+        const QPoint at(header->width() / 2,
+                        header->sectionViewportPosition(row) + header->sectionSize(row) / 2);
         QTest::mouseClick(header->viewport(), Qt::LeftButton,
                           verb.startsWith(QLatin1String("ctrl")) ? Qt::ControlModifier : Qt::NoModifier, at);
     } else if (verb == QLatin1String("type")) {
@@ -337,17 +333,21 @@ void TestServerPanel::stateMachine_data()
     QTest::addColumn<QStringList>("lines");
     QTest::addColumn<int>("state");
 
-    const int off = ServerState::Off, wildcard = ServerState::Wildcard, regExp = ServerState::RegularExpression;
+    const int off = ServerState::Off, wildcard = ServerState::Wildcard,
+              regExp = ServerState::RegularExpression;
 
     // From off.
     QTest::newRow("Wildcard() starts") << QStringList{"Wildcard"} << startWildcard << wildcard;
-    QTest::newRow("Regular_Expression() starts") << QStringList{"Regular_Expression"} << startRegExp << regExp;
+    QTest::newRow("Regular_Expression() starts")
+        << QStringList{"Regular_Expression"} << startRegExp << regExp;
     QTest::newRow("Off() does nothing") << QStringList{"Off"} << QStringList() << off;
     QTest::newRow("setStatus Off does nothing") << QStringList{"setStatus Off"} << QStringList() << off;
     QTest::newRow("setStatus Regular Expression starts")
         << QStringList{"setStatus Regular Expression"} << startRegExp << regExp;
-    QTest::newRow("setStatus Wildcard starts") << QStringList{"setStatus Wildcard"} << startWildcard << wildcard;
-    QTest::newRow("setStatus empty starts wildcard") << QStringList{"setStatus "} << startWildcard << wildcard;
+    QTest::newRow("setStatus Wildcard starts")
+        << QStringList{"setStatus Wildcard"} << startWildcard << wildcard;
+    QTest::newRow("setStatus empty starts wildcard")
+        << QStringList{"setStatus "} << startWildcard << wildcard;
     QTest::newRow("setStatus other text starts wildcard")
         << QStringList{"setStatus Detailed"} << startWildcard << wildcard;
     QTest::newRow("setStatus names are case-sensitive: off")
@@ -371,24 +371,27 @@ void TestServerPanel::stateMachine_data()
         << QStringList{"setStatus ", "setStatus Regular Expression"} << startWildcard + toRegExp << regExp;
     QTest::newRow("setStatus other text switches to wildcard")
         << QStringList{"Regular_Expression", "setStatus Brief"} << startRegExp + toWildcard << wildcard;
-    QTest::newRow("back and forth")
-        << QStringList{"Wildcard", "Regular_Expression", "Wildcard", "Regular_Expression"}
-        << startWildcard + toRegExp + toWildcard + toRegExp << regExp;
+    QTest::newRow("back and forth") << QStringList{"Wildcard", "Regular_Expression", "Wildcard",
+                                                   "Regular_Expression"}
+                                    << startWildcard + toRegExp + toWildcard + toRegExp << regExp;
 
     // Stopping.
     QTest::newRow("Off() stops wildcard") << QStringList{"Wildcard", "Off"} << startWildcard + stop << off;
     QTest::newRow("Off() stops regular expression")
         << QStringList{"Regular_Expression", "Off"} << startRegExp + stop << off;
-    QTest::newRow("setStatus Off stops") << QStringList{"Wildcard", "setStatus Off"} << startWildcard + stop << off;
+    QTest::newRow("setStatus Off stops")
+        << QStringList{"Wildcard", "setStatus Off"} << startWildcard + stop << off;
     QTest::newRow("Off() twice") << QStringList{"Wildcard", "Off", "Off"} << startWildcard + stop << off;
 
     // Starting again.
     QTest::newRow("start, stop, start")
         << QStringList{"Wildcard", "Off", "Wildcard"} << startWildcard + stop + startWildcard << wildcard;
     QTest::newRow("wildcard, stop, regular expression")
-        << QStringList{"Wildcard", "Off", "Regular_Expression"} << startWildcard + stop + startRegExp << regExp;
+        << QStringList{"Wildcard", "Off", "Regular_Expression"} << startWildcard + stop + startRegExp
+        << regExp;
     QTest::newRow("regular expression, stop, wildcard")
-        << QStringList{"Regular_Expression", "Off", "Wildcard"} << startRegExp + stop + startWildcard << wildcard;
+        << QStringList{"Regular_Expression", "Off", "Wildcard"} << startRegExp + stop + startWildcard
+        << wildcard;
 }
 
 void TestServerPanel::stateMachine()
@@ -420,7 +423,8 @@ void TestServerPanel::stateMachine()
     QCOMPARE(panel->serverSocket()->state(), QAbstractSocket::BoundState);
     QCOMPARE(panel->serverSocket()->localAddress(), QHostAddress(QHostAddress::LocalHost));
     QCOMPARE(platform->store.nameServer(interfaceA), QStringLiteral("127.0.0.1,") + serversOfA);
-    QCOMPARE(readFile(rollBackPath()), (interfaceA + QLatin1Char(' ') + serversOfA + QLatin1Char('\n')).toUtf8());
+    QCOMPARE(readWholeFile(rollBackPath()),
+             (interfaceA + QLatin1Char(' ') + serversOfA + QLatin1Char('\n')).toUtf8());
 }
 
 void TestServerPanel::oneReadyReadConnection_data()
@@ -428,8 +432,10 @@ void TestServerPanel::oneReadyReadConnection_data()
     QTest::addColumn<QStringList>("steps");
     QTest::newRow("started once") << QStringList{"Wildcard"};
     QTest::newRow("started, stopped, started") << QStringList{"Wildcard", "Off", "Wildcard"};
-    QTest::newRow("started three times") << QStringList{"Wildcard", "Off", "Regular_Expression", "Off", "Wildcard"};
-    QTest::newRow("modes switched while serving") << QStringList{"Wildcard", "Regular_Expression", "Wildcard"};
+    QTest::newRow("started three times")
+        << QStringList{"Wildcard", "Off", "Regular_Expression", "Off", "Wildcard"};
+    QTest::newRow("modes switched while serving")
+        << QStringList{"Wildcard", "Regular_Expression", "Wildcard"};
 }
 
 void TestServerPanel::oneReadyReadConnection()
@@ -443,7 +449,8 @@ void TestServerPanel::oneReadyReadConnection()
     Client client;
     QVERIFY2(client.bind(), qPrintable(client.error()));
     const QByteArray first = QByteArray::fromHex("0101 0100 0001 0000 0000 0000" + exact + typeA + classIn);
-    const QByteArray second = QByteArray::fromHex("0202 0100 0001 0000 0000 0000" + aSix + typeAaaa + classIn);
+    const QByteArray second =
+        QByteArray::fromHex("0202 0100 0001 0000 0000 0000" + aSix + typeAaaa + classIn);
     client.send(first, serverPort());
     client.send(second, serverPort());
     QTRY_COMPARE(log->lines.size(), 4);
@@ -477,11 +484,11 @@ void TestServerPanel::replies_data()
         << "beef 8100 0001 0001 0000 0000" + mixedBlocked + typeA + classIn + mixedBlocked + typeA + classIn +
                ttl3600 + "0004 c0000207"
         << QStringList{QStringLiteral("4 Question for WwW.Blocked.Test"), answered192};
-    QTest::newRow("AAAA, IPv6 rule")
-        << wildcard << "0001 0100 0001 0000 0000 0000" + aSix + typeAaaa + classIn
-        << "0001 8100 0001 0001 0000 0000" + aSix + typeAaaa + classIn + aSix + typeAaaa + classIn + ttl3600 +
-               sixRdata
-        << QStringList{QStringLiteral("4 Question for a.six.test"), answeredSix};
+    QTest::newRow("AAAA, IPv6 rule") << wildcard
+                                     << "0001 0100 0001 0000 0000 0000" + aSix + typeAaaa + classIn
+                                     << "0001 8100 0001 0001 0000 0000" + aSix + typeAaaa + classIn + aSix +
+                                            typeAaaa + classIn + ttl3600 + sixRdata
+                                     << QStringList{QStringLiteral("4 Question for a.six.test"), answeredSix};
     QTest::newRow("ANY, IPv6 rule: its record")
         << wildcard << "0002 0100 0001 0000 0000 0000" + aSix + typeAny + classIn
         << "0002 8100 0001 0001 0000 0000" + aSix + typeAny + classIn + aSix + typeAaaa + classIn + ttl3600 +
@@ -491,40 +498,47 @@ void TestServerPanel::replies_data()
         << wildcard << "0003 0000 0001 0000 0000 0000" + exact + typeA + classIn
         << "0003 8000 0001 0001 0000 0000" + exact + typeA + classIn + exact + typeA + classIn + ttl3600 +
                "0004 7f000009"
-        << QStringList{QStringLiteral("4 Question for exact.test"), QStringLiteral("5 Answered with 127.0.0.9")};
+        << QStringList{QStringLiteral("4 Question for exact.test"),
+                       QStringLiteral("5 Answered with 127.0.0.9")};
     QTest::newRow("OPCODE and RD are the query's")
         << wildcard << "0004 2900 0001 0000 0000 0000" + exact + typeA + classIn
         << "0004 a900 0001 0001 0000 0000" + exact + typeA + classIn + exact + typeA + classIn + ttl3600 +
                "0004 7f000009"
-        << QStringList{QStringLiteral("4 Question for exact.test"), QStringLiteral("5 Answered with 127.0.0.9")};
+        << QStringList{QStringLiteral("4 Question for exact.test"),
+                       QStringLiteral("5 Answered with 127.0.0.9")};
     QTest::newRow("dig's default: AD bit and EDNS OPT record ignored")
-        << wildcard << "0005 0120 0001 0000 0000 0001" + wwwBlocked + typeA + classIn + "00 0029 04d0 00000000 0000"
-        << "0005 8100 0001 0001 0000 0000" + wwwBlocked + typeA + classIn + wwwBlocked + typeA + classIn + ttl3600 +
-               "0004 c0000207"
+        << wildcard
+        << "0005 0120 0001 0000 0000 0001" + wwwBlocked + typeA + classIn + "00 0029 04d0 00000000 0000"
+        << "0005 8100 0001 0001 0000 0000" + wwwBlocked + typeA + classIn + wwwBlocked + typeA + classIn +
+               ttl3600 + "0004 c0000207"
         << QStringList{questionWww, answered192};
 
     // Another type than the rule's: "no data of that type", at once.
     QTest::newRow("AAAA, IPv4 rule: NOERROR, no answer")
         << wildcard << "0006 0100 0001 0000 0000 0000" + wwwBlocked + typeAaaa + classIn
-        << "0006 8100 0001 0000 0000 0000" + wwwBlocked + typeAaaa + classIn << QStringList{questionWww, answered192};
+        << "0006 8100 0001 0000 0000 0000" + wwwBlocked + typeAaaa + classIn
+        << QStringList{questionWww, answered192};
     QTest::newRow("A, IPv6 rule: NOERROR, no answer")
         << wildcard << "0007 0100 0001 0000 0000 0000" + aSix + typeA + classIn
         << "0007 8100 0001 0000 0000 0000" + aSix + typeA + classIn
         << QStringList{QStringLiteral("4 Question for a.six.test"), answeredSix};
     QTest::newRow("MX, IPv4 rule: NOERROR, no answer")
         << wildcard << "0008 0100 0001 0000 0000 0000" + wwwBlocked + typeMx + classIn
-        << "0008 8100 0001 0000 0000 0000" + wwwBlocked + typeMx + classIn << QStringList{questionWww, answered192};
+        << "0008 8100 0001 0000 0000 0000" + wwwBlocked + typeMx + classIn
+        << QStringList{questionWww, answered192};
 
     // No rule: a bare SERVFAIL header, logged for the Detailed mode only.
     QTest::newRow("no rule") << wildcard << "0009 0100 0001 0000 0000 0000" + nothing + typeA + classIn
                              << QByteArray("0009 8102 0000 0000 0000 0000")
                              << QStringList{QStringLiteral("4 (detailed) Question for nothing.example")};
-    QTest::newRow("no rule, RD clear") << wildcard << "000a 0000 0001 0000 0000 0000" + nothing + typeA + classIn
-                                       << QByteArray("000a 8002 0000 0000 0000 0000")
-                                       << QStringList{QStringLiteral("4 (detailed) Question for nothing.example")};
-    QTest::newRow("below an exact name") << wildcard << "000b 0100 0001 0000 0000 0000" + subExact + typeA + classIn
-                                         << QByteArray("000b 8102 0000 0000 0000 0000")
-                                         << QStringList{QStringLiteral("4 (detailed) Question for sub.exact.test")};
+    QTest::newRow("no rule, RD clear")
+        << wildcard << "000a 0000 0001 0000 0000 0000" + nothing + typeA + classIn
+        << QByteArray("000a 8002 0000 0000 0000 0000")
+        << QStringList{QStringLiteral("4 (detailed) Question for nothing.example")};
+    QTest::newRow("below an exact name")
+        << wildcard << "000b 0100 0001 0000 0000 0000" + subExact + typeA + classIn
+        << QByteArray("000b 8102 0000 0000 0000 0000")
+        << QStringList{QStringLiteral("4 (detailed) Question for sub.exact.test")};
     QTest::newRow("control byte of a name escaped in the log")
         << wildcard << "000c 0100 0001 0000 0000 0000" + controlByte + typeA + classIn
         << QByteArray("000c 8102 0000 0000 0000 0000")
@@ -532,30 +546,37 @@ void TestServerPanel::replies_data()
 
     // Malformed queries.
     QTest::newRow("QDCOUNT 2: FORMERR")
-        << wildcard << "000d 0100 0002 0000 0000 0000" + wwwBlocked + typeA + classIn + exact + typeA + classIn
-        << QByteArray("000d 8101 0000 0000 0000 0000") << QStringList{QStringLiteral("4 (detailed) ") + questionWww.mid(2)};
-    QTest::newRow("label past the end: FORMERR") << wildcard << QByteArray("000e 0100 0001 0000 0000 0000 03 7777")
-                                                 << QByteArray("000e 8101 0000 0000 0000 0000")
-                                                 << QStringList{QStringLiteral("4 (detailed) Question for ")};
-    QTest::newRow("QTYPE missing: FORMERR") << wildcard << "000f 0100 0001 0000 0000 0000" + wwwBlocked
-                                            << QByteArray("000f 8101 0000 0000 0000 0000")
-                                            << QStringList{QStringLiteral("4 (detailed) Question for www.blocked.test")};
+        << wildcard
+        << "000d 0100 0002 0000 0000 0000" + wwwBlocked + typeA + classIn + exact + typeA + classIn
+        << QByteArray("000d 8101 0000 0000 0000 0000")
+        << QStringList{QStringLiteral("4 (detailed) ") + questionWww.mid(2)};
+    QTest::newRow("label past the end: FORMERR")
+        << wildcard << QByteArray("000e 0100 0001 0000 0000 0000 03 7777")
+        << QByteArray("000e 8101 0000 0000 0000 0000")
+        << QStringList{QStringLiteral("4 (detailed) Question for ")};
+    QTest::newRow("QTYPE missing: FORMERR")
+        << wildcard << "000f 0100 0001 0000 0000 0000" + wwwBlocked
+        << QByteArray("000f 8101 0000 0000 0000 0000")
+        << QStringList{QStringLiteral("4 (detailed) Question for www.blocked.test")};
     QTest::newRow("header only: FORMERR") << wildcard << QByteArray("0010 0100 0000 0000 0000 0000")
                                           << QByteArray("0010 8101 0000 0000 0000 0000")
                                           << QStringList{QStringLiteral("4 (detailed) Question for ")};
-    QTest::newRow("5 bytes: dropped") << wildcard << QByteArray("0011 0100 00") << QByteArray()
-                                      << QStringList{QStringLiteral("3 (detailed) Dropped a datagram of 5 bytes from "
-                                                                    "127.0.0.1: too short for a DNS query")};
+    QTest::newRow("5 bytes: dropped")
+        << wildcard << QByteArray("0011 0100 00") << QByteArray()
+        << QStringList{QStringLiteral("3 (detailed) Dropped a datagram of 5 bytes from "
+                                      "127.0.0.1: too short for a DNS query")};
 
     // Regular-expression mode: the same rules, read as regular expressions.
     QTest::newRow("regular expression: a wildcard pattern never matches")
         << regExp << "0012 0100 0001 0000 0000 0000" + wwwBlocked + typeA + classIn
-        << QByteArray("0012 8102 0000 0000 0000 0000") << QStringList{QStringLiteral("4 (detailed) ") + questionWww.mid(2)};
+        << QByteArray("0012 8102 0000 0000 0000 0000")
+        << QStringList{QStringLiteral("4 (detailed) ") + questionWww.mid(2)};
     QTest::newRow("regular expression: a dot is any character")
         << regExp << "0013 0100 0001 0000 0000 0000" + exactDash + typeA + classIn
-        << "0013 8100 0001 0001 0000 0000" + exactDash + typeA + classIn + exactDash + typeA + classIn + ttl3600 +
-               "0004 7f000009"
-        << QStringList{QStringLiteral("4 Question for exact-test"), QStringLiteral("5 Answered with 127.0.0.9")};
+        << "0013 8100 0001 0001 0000 0000" + exactDash + typeA + classIn + exactDash + typeA + classIn +
+               ttl3600 + "0004 7f000009"
+        << QStringList{QStringLiteral("4 Question for exact-test"),
+                       QStringLiteral("5 Answered with 127.0.0.9")};
 }
 
 void TestServerPanel::replies()
@@ -586,8 +607,9 @@ void TestServerPanel::absentHostsFile_data()
 {
     QTest::addColumn<QByteArray>("query");
     QTest::addColumn<QByteArray>("reply");
-    QTest::newRow("A for a name blocked before") << "0021 0100 0001 0000 0000 0000" + wwwBlocked + typeA + classIn
-                                                  << QByteArray("0021 8102 0000 0000 0000 0000");
+    QTest::newRow("A for a name blocked before")
+        << "0021 0100 0001 0000 0000 0000" + wwwBlocked + typeA + classIn
+        << QByteArray("0021 8102 0000 0000 0000 0000");
     QTest::newRow("AAAA for localhost") << "0022 0100 0001 0000 0000 0000" + localhost + typeAaaa + classIn
                                         << QByteArray("0022 8102 0000 0000 0000 0000");
     QTest::newRow("the root name") << "0023 0000 0001 0000 0000 0000" + root + typeAny + classIn
@@ -601,9 +623,9 @@ void TestServerPanel::absentHostsFile()
 
     QVERIFY(QFile::remove(platform->hostsFile));
     panel->Wildcard();
-    QCOMPARE(log->lines,
-             QStringList({starting, settingWildcard, setWildcard, QStringLiteral("0 0 rules in total. Server started!")}) +
-                 pointDns);
+    QCOMPARE(log->lines, QStringList({starting, settingWildcard, setWildcard,
+                                      QStringLiteral("0 0 rules in total. Server started!")}) +
+                             pointDns);
     QVERIFY(panel->isEnabled());
     QCOMPARE(panel->ruleTable()->rowCount(), 0);
 
@@ -615,24 +637,35 @@ void TestServerPanel::absentHostsFile()
 
 void TestServerPanel::failedBind_data()
 {
+    QTest::addColumn<int>("takenMode"); // how the other socket holds the port
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QStringList>("before"); // lines before the failure line
     QTest::addColumn<QStringList>("after");  // lines after it
-    QTest::newRow("wildcard") << QStringLiteral("Wildcard") << QStringList{starting}
-                              << QStringList{settingWildcard, setWildcard, threeRules} + pointDns;
-    // The failure takes the place of "Sockets created!": the start does not report success and failure at once.
-    QTest::newRow("regular expression") << QStringLiteral("Regular Expression") << QStringList{starting, creatingSockets}
-                                        << QStringList{settingRegExp, setRegExp, threeRules} + pointDns;
+
+    const int exclusive = QAbstractSocket::DontShareAddress, shared = QAbstractSocket::ShareAddress;
+    const QStringList wildcardRest = QStringList{settingWildcard, setWildcard, threeRules} + pointDns;
+    QTest::newRow("wildcard") << exclusive << QStringLiteral("Wildcard") << QStringList{starting}
+                              << wildcardRest;
+    // The failure takes the place of "Sockets created!": the start does not report success and failure at
+    // once.
+    QTest::newRow("regular expression")
+        << exclusive << QStringLiteral("Regular Expression") << QStringList{starting, creatingSockets}
+        << QStringList{settingRegExp, setRegExp, threeRules} + pointDns;
+    // The server shares its port with no one, who would take some of its queries.
+    QTest::newRow("port held for sharing")
+        << shared << QStringLiteral("Wildcard") << QStringList{starting} << wildcardRest;
 }
 
 void TestServerPanel::failedBind()
 {
+    QFETCH(int, takenMode);
     QFETCH(QString, mode);
     QFETCH(QStringList, before);
     QFETCH(QStringList, after);
 
     QUdpSocket taken;
-    QVERIFY2(taken.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress), qPrintable(taken.errorString()));
+    QVERIFY2(taken.bind(QHostAddress::LocalHost, 0, QAbstractSocket::BindMode(takenMode)),
+             qPrintable(taken.errorString()));
     const quint16 port = taken.localPort();
     makePanel(port);
     panel->setStatus(mode);
@@ -663,7 +696,8 @@ void TestServerPanel::reloadKeepsSyntax_data()
     QTest::addColumn<int>("syntax");
     QTest::newRow("wildcard") << QStringList{"Wildcard"} << int(QRegExp::Wildcard);
     QTest::newRow("regular expression") << QStringList{"Regular_Expression"} << int(QRegExp::RegExp);
-    QTest::newRow("switched to regular expression") << QStringList{"Wildcard", "Regular_Expression"} << int(QRegExp::RegExp);
+    QTest::newRow("switched to regular expression")
+        << QStringList{"Wildcard", "Regular_Expression"} << int(QRegExp::RegExp);
     QTest::newRow("switched back to wildcard")
         << QStringList{"Regular_Expression", "Wildcard"} << int(QRegExp::Wildcard);
 }
@@ -712,10 +746,11 @@ void TestServerPanel::tableFollowsServer_data()
     QTest::newRow("start") << QStringList{"Wildcard"} << hostsRules;
     QTest::newRow("switch of mode") << QStringList{"Wildcard", "Regular_Expression"} << hostsRules;
     QTest::newRow("stop") << QStringList{"Wildcard", "Off"} << QStringList();
-    QTest::newRow("start after the file changed") << QStringList{"Wildcard", "Off", "rewriteHosts", "Wildcard"} << other;
+    QTest::newRow("start after the file changed")
+        << QStringList{"Wildcard", "Off", "rewriteHosts", "Wildcard"} << other;
     QTest::newRow("reload") << QStringList{"Wildcard", "rewriteHosts", "loadHosts"} << other;
-    QTest::newRow("reload drops user rows") << QStringList{"Wildcard", "insNewRule", "type 3 1 *.new.test", "loadHosts"}
-                                            << hostsRules;
+    QTest::newRow("reload drops user rows")
+        << QStringList{"Wildcard", "insNewRule", "type 3 1 *.new.test", "loadHosts"} << hostsRules;
     QTest::newRow("restart drops user rows")
         << QStringList{"Regular_Expression", "insNewRule", "Off", "Regular_Expression"} << hostsRules;
 }
@@ -745,10 +780,11 @@ void TestServerPanel::insertAndEdit_data()
                                   << QStringList{ruleAdded, ruleAdded};
     QTest::newRow("edit address and domain")
         << QStringList{"insNewRule", "type 3 0 192.0.2.99", "type 3 1 *.new.test"}
-        << hostsRules + QStringList{QStringLiteral("192.0.2.99 | *.new.test")} << oneUserRow << QStringList{ruleAdded};
+        << hostsRules + QStringList{QStringLiteral("192.0.2.99 | *.new.test")} << oneUserRow
+        << QStringList{ruleAdded};
     QTest::newRow("edit IPv6 address") << QStringList{"insNewRule", "type 3 0 2001:db8::99"}
-                                       << hostsRules + QStringList{QStringLiteral("2001:db8::99 | ")} << oneUserRow
-                                       << QStringList{ruleAdded};
+                                       << hostsRules + QStringList{QStringLiteral("2001:db8::99 | ")}
+                                       << oneUserRow << QStringList{ruleAdded};
     QTest::newRow("edit the second of two new rows")
         << QStringList{"insNewRule", "insNewRule", "type 4 1 second.test"}
         << hostsRules + QStringList{emptyRule, QStringLiteral(" | second.test")} << twoUserRows
@@ -756,11 +792,13 @@ void TestServerPanel::insertAndEdit_data()
     QTest::newRow("edit again") << QStringList{"insNewRule", "type 3 1 first.test", "type 3 1 second.test"}
                                 << hostsRules + QStringList{QStringLiteral(" | second.test")} << oneUserRow
                                 << QStringList{ruleAdded};
-    QTest::newRow("a loaded row is not edited in place") << QStringList{"type 0 1 other.test", "type 2 0 192.0.2.99"}
-                                                         << hostsRules << QList<int>() << QStringList();
+    QTest::newRow("a loaded row is not edited in place")
+        << QStringList{"type 0 1 other.test", "type 2 0 192.0.2.99"} << hostsRules << QList<int>()
+        << QStringList();
     QTest::newRow("insert in regular expression mode")
         << QStringList{"Off", "Regular_Expression", "insNewRule", "type 3 1 (a|b)\\.new\\.test"}
-        << hostsRules + QStringList{QStringLiteral(" | (a|b)\\.new\\.test")} << oneUserRow << QStringList{ruleAdded};
+        << hostsRules + QStringList{QStringLiteral(" | (a|b)\\.new\\.test")} << oneUserRow
+        << QStringList{ruleAdded};
 }
 
 void TestServerPanel::insertAndEdit()
@@ -792,23 +830,25 @@ void TestServerPanel::deleteSelectedRows_data()
     QTest::newRow("rows 5 and 2") << QStringList{"selectRow 5", "selectRow 2"}
                                   << QStringList{ruleA, ruleB, ruleD, ruleE, ruleG} << deleted;
     QTest::newRow("rows 2 and 5 clicked in the row header")
-        << QStringList{"clickRowHeader 2", "ctrlClickRowHeader 5"} << QStringList{ruleA, ruleB, ruleD, ruleE, ruleG}
-        << deleted;
+        << QStringList{"clickRowHeader 2", "ctrlClickRowHeader 5"}
+        << QStringList{ruleA, ruleB, ruleD, ruleE, ruleG} << deleted;
     QTest::newRow("first and last rows") << QStringList{"selectRow 0", "selectRow 6"}
                                          << QStringList{ruleB, ruleC, ruleD, ruleE, ruleF} << deleted;
-    QTest::newRow("every row") << QStringList{"selectRow 3", "selectRow 0", "selectRow 6", "selectRow 1", "selectRow 5",
-                                              "selectRow 2", "selectRow 4"}
+    QTest::newRow("every row") << QStringList{"selectRow 3", "selectRow 0", "selectRow 6", "selectRow 1",
+                                              "selectRow 5", "selectRow 2", "selectRow 4"}
                                << QStringList() << deleted;
     QTest::newRow("a single cell deletes nothing") << QStringList{"selectCell 2 1"} << all << QStringList();
     QTest::newRow("both cells of a row, one by one")
-        << QStringList{"selectCell 4 0", "selectCell 4 1"} << QStringList{ruleA, ruleB, ruleC, ruleD, ruleF, ruleG}
-        << deleted;
-    QTest::newRow("a whole row and a single cell") << QStringList{"selectRow 1", "selectCell 5 0"}
-                                                   << QStringList{ruleA, ruleC, ruleD, ruleE, ruleF, ruleG} << deleted;
+        << QStringList{"selectCell 4 0", "selectCell 4 1"}
+        << QStringList{ruleA, ruleB, ruleC, ruleD, ruleF, ruleG} << deleted;
+    QTest::newRow("a whole row and a single cell")
+        << QStringList{"selectRow 1", "selectCell 5 0"}
+        << QStringList{ruleA, ruleC, ruleD, ruleE, ruleF, ruleG} << deleted;
     QTest::newRow("nothing selected") << QStringList() << all << QStringList();
     QTest::newRow("a user row and a loaded row")
         << QStringList{"insNewRule", "type 7 1 *.new.test", "insNewRule", "selectRow 7", "selectRow 0"}
-        << QStringList{ruleB, ruleC, ruleD, ruleE, ruleF, ruleG, emptyRule} << QStringList{ruleAdded, ruleAdded} + deleted;
+        << QStringList{ruleB, ruleC, ruleD, ruleE, ruleF, ruleG, emptyRule}
+        << QStringList{ruleAdded, ruleAdded} + deleted;
 }
 
 void TestServerPanel::deleteSelectedRows()
@@ -839,15 +879,15 @@ void TestServerPanel::editedDomainTakesModeSyntax_data()
     QTest::newRow("wildcard: star") << wildcard << "*.new.test" << w
                                     << QStringList{"a.new.test", "A.NEW.TEST", "x.y.New.Test"}
                                     << QStringList{"new.test", "a.new.test.org"};
-    QTest::newRow("wildcard: a set is one character") << wildcard << "[ab].new.test" << w
-                                                      << QStringList{"a.new.test", "B.New.Test"}
-                                                      << QStringList{"c.new.test", "aXnewXtest"};
+    QTest::newRow("wildcard: a set is one character")
+        << wildcard << "[ab].new.test" << w << QStringList{"a.new.test", "B.New.Test"}
+        << QStringList{"c.new.test", "aXnewXtest"};
     QTest::newRow("wildcard: regular expression text is literal")
         << wildcard << "(www|mail).new.test" << w << QStringList{"(WWW|mail).new.test"}
         << QStringList{"www.new.test", "mail.new.test"};
-    QTest::newRow("regular expression: a set and any character") << regExp << "[ab].new.test" << r
-                                                                 << QStringList{"a.new.test", "B.New.Test", "aXnewXtest"}
-                                                                 << QStringList{"c.new.test"};
+    QTest::newRow("regular expression: a set and any character")
+        << regExp << "[ab].new.test" << r << QStringList{"a.new.test", "B.New.Test", "aXnewXtest"}
+        << QStringList{"c.new.test"};
     QTest::newRow("regular expression: alternatives, whole name")
         << regExp << "(www|mail)\\.new\\.test" << r << QStringList{"WWW.new.test", "mail.NEW.test"}
         << QStringList{"ftp.new.test", "www.new.test.org", "xwww.new.test"};
@@ -883,7 +923,8 @@ void TestServerPanel::editedDomainTakesModeSyntax()
     };
     for (const QString &name : matching) {
         const QByteArray reply = ask(name);
-        QVERIFY2(reply.endsWith(QByteArray::fromHex("0004 c0000263")), qPrintable(name + ": " + reply.toHex(' ')));
+        QVERIFY2(reply.endsWith(QByteArray::fromHex("0004 c0000263")),
+                 qPrintable(name + ": " + reply.toHex(' ')));
     }
     for (const QString &name : notMatching)
         QCOMPARE(ask(name).toHex(' '), spacedHex("0041 8102 0000 0000 0000 0000"));

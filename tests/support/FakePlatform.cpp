@@ -20,7 +20,8 @@ void FakeNameServerStore::setNameServer(const QString &interfacePath, const QStr
     values[interfacePath].nameServer = servers;
 }
 
-void FakeNameServerStore::add(const QString &interfacePath, const QString &nameServer, const QString &dhcpNameServer)
+void FakeNameServerStore::add(const QString &interfacePath, const QString &nameServer,
+                              const QString &dhcpNameServer)
 {
     order << interfacePath;
     values.insert(interfacePath, Values{nameServer, dhcpNameServer});
@@ -48,7 +49,8 @@ bool FakePlatform::copyFile(const QString &source, const QString &target)
 
 void FakePlatform::startEditor(const QString &editor, const QString &argument, const QString &workingDir)
 {
-    calls << QStringLiteral("startEditor ") + editor + QLatin1Char(' ') + argument + QLatin1Char(' ') + workingDir;
+    calls << QStringLiteral("startEditor ") + editor + QLatin1Char(' ') + argument + QLatin1Char(' ') +
+                 workingDir;
 }
 
 bool FakePlatform::flushDnsCache()
@@ -59,5 +61,6 @@ bool FakePlatform::flushDnsCache()
 
 void FakePlatform::setStartupEntry(bool enabled, const QString &path)
 {
-    calls << QStringLiteral("setStartupEntry ") + (enabled ? QStringLiteral("on ") : QStringLiteral("off ")) + path;
+    calls << QStringLiteral("setStartupEntry ") + (enabled ? QStringLiteral("on ") : QStringLiteral("off ")) +
+                 path;
 }

@@ -21,7 +21,8 @@ public:
     QString logText() const;
 
     // Starts another copy from the same folder and waits for it to end.
-    static int runAgain(const QString &folder, const QStringList &arguments, int timeoutMs, qint64 *elapsedMs);
+    static int runAgain(const QString &folder, const QStringList &arguments, int timeoutMs,
+                        qint64 *elapsedMs);
 
 private:
     QString dir;

@@ -13,16 +13,16 @@ bool insideSandbox();
 // Where no sandbox can be made, runs it here, and the tests skip themselves (requireSandbox).
 int runTestInSandbox(QObject &test, int argc, char **argv);
 
-#define TARNOWLOCK_REQUIRE_SANDBOX()                                                                      \
-    do {                                                                                                  \
-        if (!insideSandbox())                                                                             \
-            QSKIP("needs the namespace sandbox: run as root on a system with unshare and overlayfs");     \
+#define TARNOWLOCK_REQUIRE_SANDBOX()                                                                         \
+    do {                                                                                                     \
+        if (!insideSandbox())                                                                                \
+            QSKIP("needs the namespace sandbox: run as root on a system with unshare and overlayfs");        \
     } while (false)
 
-#define TARNOWLOCK_SANDBOXED_TEST_MAIN(TestClass)                                                         \
-    int main(int argc, char *argv[])                                                                      \
-    {                                                                                                     \
-        QApplication application(argc, argv);                                                             \
-        TestClass test;                                                                                   \
-        return runTestInSandbox(test, argc, argv);                                                        \
+#define TARNOWLOCK_SANDBOXED_TEST_MAIN(TestClass)                                                            \
+    int main(int argc, char *argv[])                                                                         \
+    {                                                                                                        \
+        QApplication application(argc, argv);                                                                \
+        TestClass test;                                                                                      \
+        return runTestInSandbox(test, argc, argv);                                                           \
     }

@@ -25,7 +25,9 @@ void write(const QString &path, const QByteArray &content)
 QByteArray query(quint16 id, const QByteArray &name, quint16 type)
 {
     QByteArray datagram;
-    datagram.append(char(id >> 8)).append(char(id & 0xff)).append("\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 10);
+    datagram.append(char(id >> 8))
+        .append(char(id & 0xff))
+        .append("\x01\x00\x00\x01\x00\x00\x00\x00\x00\x00", 10);
     for (const QByteArray &label : name.split('.'))
         datagram.append(char(label.size())).append(label);
     datagram.append('\0').append(char(type >> 8)).append(char(type & 0xff)).append("\x00\x01", 2);
@@ -45,7 +47,8 @@ bool shoot(QWidget *widget, const QString &path)
 int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
-    const QString target = argc > 1 ? QDir(QString::fromLocal8Bit(argv[1])).absolutePath() : QDir::currentPath();
+    const QString target =
+        argc > 1 ? QDir(QString::fromLocal8Bit(argv[1])).absolutePath() : QDir::currentPath();
 
     QTemporaryDir folder;
     QDir::setCurrent(folder.path());
@@ -59,15 +62,18 @@ int main(int argc, char *argv[])
     MainWindow window(1, platform, nullptr, 0);
     UI_OptionsPanel *options = window.optionsPanelWidget();
     for (int row = 0; row < int(options->hostsList.size()); ++row)
-        options->selectBox(row)->setChecked(options->hostsList.at(row)->name != QLatin1String("malware.hosts"));
+        options->selectBox(row)->setChecked(options->hostsList.at(row)->name !=
+                                            QLatin1String("malware.hosts"));
     options->save();
     window.applyHostsFiles();
 
     QUdpSocket client;
     const quint16 port = window.serverPanelWidget()->serverSocket()->localPort();
-    const QList<QPair<QByteArray, quint16>> questions{
-        {"www.ads.example", 1}, {"tracker.eu.example", 1}, {"api.dev.test", 1}, {"host.six.test", 28},
-        {"www.wikipedia.org", 1}};
+    const QList<QPair<QByteArray, quint16>> questions{{"www.ads.example", 1},
+                                                      {"tracker.eu.example", 1},
+                                                      {"api.dev.test", 1},
+                                                      {"host.six.test", 28},
+                                                      {"www.wikipedia.org", 1}};
     quint16 id = 1;
     for (const auto &question : questions)
         client.writeDatagram(query(id++, question.first, question.second), QHostAddress::LocalHost, port);

@@ -37,9 +37,11 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("parts");
         QTest::newRow("one source") << QList<QByteArray>{"127.0.0.1 a\n"};
         QTest::newRow("three in order") << QList<QByteArray>{"1\n", "2\r\n", "3"};
-        QTest::newRow("bytes kept as they are") << QList<QByteArray>{QByteArray("\xef\xbb\xbfx\0y", 6), "\xff\xfe"};
+        QTest::newRow("bytes kept as they are")
+            << QList<QByteArray>{QByteArray("\xef\xbb\xbfx\0y", 6), "\xff\xfe"};
         QTest::newRow("empty sources") << QList<QByteArray>{"", ""};
-        QTest::newRow("larger than one chunk") << QList<QByteArray>{QByteArray(3 << 20, 'a'), QByteArray(5, 'b')};
+        QTest::newRow("larger than one chunk")
+            << QList<QByteArray>{QByteArray(3 << 20, 'a'), QByteArray(5, 'b')};
     }
     void concatenates()
     {
@@ -55,7 +57,8 @@ private slots:
         QString error;
         QVERIFY2(replaceFileWith(path("target"), sources, &error), qPrintable(error));
         QCOMPARE(read(path("target")), expected);
-        const QStringList leftovers = QDir(dir.path()).entryList({QStringLiteral(".target*")}, QDir::Files | QDir::Hidden);
+        const QStringList leftovers =
+            QDir(dir.path()).entryList({QStringLiteral(".target*")}, QDir::Files | QDir::Hidden);
         QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(' ')));
     }
 
@@ -76,7 +79,8 @@ private slots:
         QVERIFY(!replaceFileWith(path("kept"), sources, &error));
         QVERIFY(error.contains(QLatin1String("absent")));
         QCOMPARE(read(path("kept")), QByteArray("the old hosts file\n"));
-        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".kept*")}, QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".kept*")}, QDir::Files | QDir::Hidden),
+                 QStringList());
     }
 
     void unwritableFolderLeavesTheTargetWhole()
@@ -104,11 +108,13 @@ private slots:
     void keepsPermissions()
     {
         QVERIFY(write(path("perm"), "old\n"));
-        const QFile::Permissions wanted = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+        const QFile::Permissions wanted =
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
         QVERIFY(QFile::setPermissions(path("perm"), wanted));
         QVERIFY(write(path("src"), "new\n"));
         QVERIFY(replaceFileWith(path("perm"), {path("src")}));
-        QCOMPARE(QFile::permissions(path("perm")) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser), wanted);
+        QCOMPARE(QFile::permissions(path("perm")) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+                 wanted);
     }
 
     void newTargetIsReadableByAll()

@@ -45,13 +45,20 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "mvps.hosts" << "./hosts/mvps.hosts";
-        QTest::newRow("blank and shell characters") << "my & 'x' $(y).hosts" << "./hosts/my & 'x' $(y).hosts";
-        QTest::newRow("parent folder") << "../settings" << "";
-        QTest::newRow("absolute") << "/etc/passwd" << "";
-        QTest::newRow("backslash") << "..\\x" << "";
-        QTest::newRow("dot dot") << ".." << "";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("plain") << "mvps.hosts"
+                               << "./hosts/mvps.hosts";
+        QTest::newRow("blank and shell characters") << "my & 'x' $(y).hosts"
+                                                    << "./hosts/my & 'x' $(y).hosts";
+        QTest::newRow("parent folder") << "../settings"
+                                       << "";
+        QTest::newRow("absolute") << "/etc/passwd"
+                                  << "";
+        QTest::newRow("backslash") << "..\\x"
+                                   << "";
+        QTest::newRow("dot dot") << ".."
+                                 << "";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void libraryPaths()
     {
@@ -72,8 +79,9 @@ private slots:
         importHostsFiles({source.filePath("one.hosts"), source.filePath("two.hosts"),
                           source.filePath("three & 'x'.hosts")},
                          library.path(), log);
-        QCOMPARE(log.lines, (QStringList{"2 'one.hosts' imported successfully!", "3 'two.hosts' import failed!",
-                                         "2 'three & 'x'.hosts' imported successfully!"}));
+        QCOMPARE(log.lines,
+                 (QStringList{"2 'one.hosts' imported successfully!", "3 'two.hosts' import failed!",
+                              "2 'three & 'x'.hosts' imported successfully!"}));
         QCOMPARE(read(library.filePath("one.hosts")), QByteArray("1\n"));
         QCOMPARE(read(library.filePath("two.hosts")), QByteArray("old 2\n"));
         QCOMPARE(read(library.filePath("three & 'x'.hosts")), QByteArray("3\n"));

@@ -15,8 +15,8 @@ private slots:
         QTest::newRow("two") << QStringList{"a.hosts", "b.hosts"} << "[a.hosts, b.hosts]";
         // "[" + 31 characters is 32: not longer than 32, so no cut.
         QTest::newRow("exactly 32") << QStringList{QString(31, 'x')} << "[" + QString(31, 'x') + "]";
-        QTest::newRow("33 cuts after the name") << QStringList{QString(32, 'x'), "next.hosts"}
-                                                << "[" + QString(32, 'x') + "...]";
+        QTest::newRow("33 cuts after the name")
+            << QStringList{QString(32, 'x'), "next.hosts"} << "[" + QString(32, 'x') + "...]";
         QTest::newRow("cut on the third name")
             << QStringList{"default.hosts", "mvps.hosts", "someone.hosts", "pgl.hosts"}
             << "[default.hosts, mvps.hosts, someone.hosts...]";
