@@ -2,6 +2,7 @@
 #include "app/SingleInstance.h"
 #include "log/UI_LogPanel.h"
 #include "tests/support/FakePlatform.h"
+#include "tests/support/LogText.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,15 +16,6 @@
 #include <QUuid>
 
 namespace {
-
-QStringList logMessages(const MainWindow &window)
-{
-    QStringList messages;
-    for (const QString &line :
-         window.logPanelWidget()->browserWidget()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        messages << line.section(QStringLiteral(" : "), 1);
-    return messages;
-}
 
 QRect centred800x600()
 {
@@ -66,7 +58,7 @@ private slots:
     void startUpLogsAndTitle()
     {
         MainWindow window(1, platform, nullptr, anyPort);
-        const QStringList messages = logMessages(window);
+        const QStringList messages = logMessages(*window.logPanelWidget());
         QCOMPARE(messages.first(), QStringLiteral("Launching Tarnowlock..."));
         QCOMPARE(messages.last(), QStringLiteral("Tarnowlock launched!"));
         // The server starts in between, in the wildcard mode while no mode is stored.

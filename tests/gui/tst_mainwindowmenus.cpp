@@ -3,6 +3,8 @@
 #include "log/UI_LogPanel.h"
 #include "options/UI_OptionsPanel.h"
 #include "tests/support/FakePlatform.h"
+#include "tests/support/LogText.h"
+#include "tests/support/WholeFile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,17 +29,6 @@ namespace {
 
 constexpr quint16 anyPort = 0;
 
-bool write(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
 // A menu as text: one "text|shortcut" per entry, "-" for a separator, "text>" for a sub-menu.
 QStringList describe(const QMenu *menu)
@@ -84,15 +75,6 @@ QStringList checkedTexts(const QList<QAction *> &actions)
             texts << action->text();
     }
     return texts;
-}
-
-QStringList logMessages(const MainWindow &window)
-{
-    QStringList messages;
-    for (const QString &line :
-         window.logPanelWidget()->browserWidget()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        messages << line.section(QStringLiteral(" : "), 1);
-    return messages;
 }
 
 // Runs `answer` on the options dialog once it is shown modally.
@@ -147,9 +129,9 @@ class TestMainWindowMenus : public QObject {
         QVERIFY(QDir().mkpath(QStringLiteral("hosts")));
         QVERIFY(QDir().mkpath(QStringLiteral("etc")));
         for (auto it = lists.begin(); it != lists.end(); ++it)
-            QVERIFY(write(QStringLiteral("hosts/") + it.key(), it.value()));
+            QVERIFY(writeWholeFile(QStringLiteral("hosts/") + it.key(), it.value()));
         platform.hostsFile = dir->filePath(QStringLiteral("etc/hosts"));
-        QVERIFY(write(platform.hostsFile, hosts));
+        QVERIFY(writeWholeFile(platform.hostsFile, hosts));
         platform.writesSucceed = true;
         platform.calls.clear();
     }
@@ -271,14 +253,14 @@ private slots:
         prepared(select).at(1)->trigger(); // b.hosts on
         QCOMPARE(window.windowTitle(), QStringLiteral("[b.hosts] - Tarnowlock 0.3 Beta"));
         QCOMPARE(window.trayIconWidget()->toolTip(), QStringLiteral("[b.hosts] is Serving..."));
-        QCOMPARE(read(platform.hostsFile), QByteArray("::1 *.b.test\n"));
+        QCOMPARE(readWholeFile(platform.hostsFile), QByteArray("::1 *.b.test\n"));
         QCOMPARE(storedSelection(), QStringList{"b.hosts"});
         QCOMPARE(window.serverPanelWidget()->hostRules().size(), 1);
 
         QList<QAction *> actions = prepared(select);
         QCOMPARE(checkedTexts(actions), QStringList{"b.hosts"});
         actions.at(0)->trigger(); // a.hosts on too
-        QCOMPARE(read(platform.hostsFile), QByteArray("0.0.0.0 *.a.test\n::1 *.b.test\n"));
+        QCOMPARE(readWholeFile(platform.hostsFile), QByteArray("0.0.0.0 *.a.test\n::1 *.b.test\n"));
         QCOMPARE(storedSelection(), (QStringList{"a.hosts", "b.hosts"}));
         QCOMPARE(window.windowTitle(), QStringLiteral("[a.hosts, b.hosts] - Tarnowlock 0.3 Beta"));
     }
@@ -294,7 +276,7 @@ private slots:
         whenModal([](QWidget *box) { box->close(); });
         prepared(select).at(0)->trigger();
         QCOMPARE(storedSelection(), QStringList{"a.hosts"});
-        QCOMPARE(read(platform.hostsFile), QByteArray("0.0.0.0 *.a.test\n"));
+        QCOMPARE(readWholeFile(platform.hostsFile), QByteArray("0.0.0.0 *.a.test\n"));
     }
 
     void serverAndLogSubMenus()
@@ -346,9 +328,9 @@ private slots:
         }
         options->save();
         window.applyHostsFiles();
-        QCOMPARE(read(platform.hostsFile), expected);
+        QCOMPARE(readWholeFile(platform.hostsFile), expected);
         QCOMPARE(
-            logMessages(window).last(), QLatin1Char('"') + [&] {
+            logMessages(*window.logPanelWidget()).last(), QLatin1Char('"') + [&] {
                 QStringList inOrder;
                 for (const auto &entry : options->hostsList)
                     if (entry->selected)
@@ -380,8 +362,8 @@ private slots:
         window.applyHostsFiles();
         if (immutableFolder)
             QProcess::execute("chattr", {"-i", dir->filePath("etc")});
-        QCOMPARE(read(platform.hostsFile), QByteArray("the old hosts\n"));
-        QCOMPARE(logMessages(window).last(),
+        QCOMPARE(readWholeFile(platform.hostsFile), QByteArray("the old hosts\n"));
+        QCOMPARE(logMessages(*window.logPanelWidget()).last(),
                  QStringLiteral("Load hosts file failed! Please 'Run as administrator'"));
         QCOMPARE(window.serverPanelWidget()->hostRules().size(), rulesBefore);
     }
@@ -392,9 +374,9 @@ private slots:
         MainWindow window(1, platform, nullptr, anyPort);
         platform.calls.clear();
         window.applyHostsFiles();
-        QCOMPARE(read(platform.hostsFile), QByteArray("the old hosts\n"));
+        QCOMPARE(readWholeFile(platform.hostsFile), QByteArray("the old hosts\n"));
         QVERIFY(platform.calls.filter("writeHostsFile").isEmpty());
-        const QStringList messages = logMessages(window);
+        const QStringList messages = logMessages(*window.logPanelWidget());
         QCOMPARE(messages.at(messages.size() - 2), QStringLiteral("Applying \"\"..."));
         QVERIFY2(messages.last().startsWith("No hosts file selected!"), qPrintable(messages.last()));
     }
@@ -418,7 +400,7 @@ private slots:
         window.optionsPanelWidget()->save();
         window.applyHostsFiles();
         QCOMPARE(window.serverPanelWidget()->hostRules().size(), rules);
-        const QStringList messages = logMessages(window);
+        const QStringList messages = logMessages(*window.logPanelWidget());
         QCOMPARE(messages.last(), QStringLiteral("\"a.hosts\" applied!"));
         if (rules > 0)
             QVERIFY(messages.indexOf(QStringLiteral("Applying \"a.hosts\"...")) == messages.size() - 2);
@@ -438,10 +420,10 @@ private slots:
         window.menuBarWidget()->actions().at(1)->menu()->actions().last()->trigger(); // Options(&O)...
         QCOMPARE(window.windowTitle(), QStringLiteral("[a.hosts] - Tarnowlock 0.3 Beta"));
         QCOMPARE(window.logPanelWidget()->logStatus(), int(LogStatus::Brief));
-        QCOMPARE(read(platform.hostsFile), QByteArray("0.0.0.0 *.a.test\n"));
+        QCOMPARE(readWholeFile(platform.hostsFile), QByteArray("0.0.0.0 *.a.test\n"));
         QCOMPARE(window.serverPanelWidget()->serverState(), int(ServerState::Off));
         // The log mode first, then the apply, then the server: the apply is logged in Brief mode.
-        QVERIFY(logMessages(window).contains(QStringLiteral("\"a.hosts\" applied!")));
+        QVERIFY(logMessages(*window.logPanelWidget()).contains(QStringLiteral("\"a.hosts\" applied!")));
     }
 
     void optionsAcceptedWithoutSelectionChangeLeavesTheHostsFile()
@@ -454,7 +436,7 @@ private slots:
         whenModal([](QWidget *dialog) { press(dialog, QDialogButtonBox::Ok); });
         window.menuEditOptions();
         QVERIFY(platform.calls.filter("writeHostsFile").isEmpty());
-        QCOMPARE(read(platform.hostsFile), QByteArray("untouched\n"));
+        QCOMPARE(readWholeFile(platform.hostsFile), QByteArray("untouched\n"));
     }
 
     void optionsCancelledChangesNothing()
@@ -473,7 +455,7 @@ private slots:
         QCOMPARE(window.windowTitle(), title);
         QCOMPARE(window.logPanelWidget()->logStatus(), int(LogStatus::Detailed));
         QCOMPARE(window.serverPanelWidget()->serverState(), int(ServerState::Wildcard));
-        QCOMPARE(read(platform.hostsFile), QByteArray("untouched\n"));
+        QCOMPARE(readWholeFile(platform.hostsFile), QByteArray("untouched\n"));
         // The next showing starts again from the stored settings.
         whenModal([](QWidget *dialog) {
             auto *options = qobject_cast<UI_OptionsPanel *>(dialog);

@@ -1,30 +1,14 @@
 #include "log/UI_LogPanel.h"
+#include "tests/support/LogText.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
 
 namespace {
-
-const QRegularExpression
-    linePattern(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3} : (.*)$"));
-
-QStringList messages(const UI_LogPanel &panel)
-{
-    QStringList result;
-    const QStringList lines =
-        panel.browserWidget()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    for (const QString &line : lines) {
-        const QRegularExpressionMatch match = linePattern.match(line);
-        result << (match.hasMatch() ? match.captured(1)
-                                    : QStringLiteral("<malformed: ") + line + QLatin1Char('>'));
-    }
-    return result;
-}
 
 // The character format of the message text of the last line.
 QTextCharFormat lastMessageFormat(const UI_LogPanel &panel)
@@ -105,7 +89,7 @@ private slots:
         panel.appendLog(QStringLiteral("question"), LogLevel::Question, false);
         panel.appendLog(QStringLiteral("answer"), LogLevel::Answer, false);
         panel.appendLog(QStringLiteral("unanswered"), LogLevel::Question, true);
-        QCOMPARE(messages(panel), kept);
+        QCOMPARE(logMessages(panel), kept);
     }
 
     void levelFormats_data()
@@ -197,7 +181,7 @@ private slots:
             else
                 QVERIFY(QMetaObject::invokeMethod(&panel, qPrintable(call)));
         }
-        QCOMPARE(messages(panel).count(QStringLiteral("Log status changed!")), changedLines);
+        QCOMPARE(logMessages(panel).count(QStringLiteral("Log status changed!")), changedLines);
         QCOMPARE(panel.logStatus(), status);
         QCOMPARE(panel.browserWidget()->isEnabled(), status != LogStatus::Off);
     }
@@ -220,9 +204,9 @@ private slots:
         panel.appendLog(QStringLiteral("kept"), LogLevel::Plain, false);
         panel.Off();
         panel.appendLog(QStringLiteral("dropped"), LogLevel::Plain, false);
-        QCOMPARE(messages(panel), QStringList{"kept"});
+        QCOMPARE(logMessages(panel), QStringList{"kept"});
         panel.Detailed();
-        QCOMPARE(messages(panel), (QStringList{"kept", "Log status changed!"}));
+        QCOMPARE(logMessages(panel), (QStringList{"kept", "Log status changed!"}));
         QCOMPARE(lastMessageFormat(panel).hasProperty(QTextFormat::ForegroundBrush), false);
     }
 

@@ -1,4 +1,5 @@
 #include "platform/FileReplace.h"
+#include "tests/support/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,22 +8,6 @@
 #include <QTest>
 
 #include <unistd.h>
-
-namespace {
-
-bool write(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-} // namespace
 
 class TestFileReplace : public QObject {
     Q_OBJECT
@@ -50,13 +35,13 @@ private slots:
         QByteArray expected;
         for (int i = 0; i < parts.size(); ++i) {
             sources << path(QStringLiteral("part %1 & 'x'.hosts").arg(i));
-            QVERIFY(write(sources.last(), parts.at(i)));
+            QVERIFY(writeWholeFile(sources.last(), parts.at(i)));
             expected += parts.at(i);
         }
-        QVERIFY(write(path("target"), "old content\n"));
+        QVERIFY(writeWholeFile(path("target"), "old content\n"));
         QString error;
         QVERIFY2(replaceFileWith(path("target"), sources, &error), qPrintable(error));
-        QCOMPARE(read(path("target")), expected);
+        QCOMPARE(readWholeFile(path("target")), expected);
         const QStringList leftovers =
             QDir(dir.path()).entryList({QStringLiteral(".target*")}, QDir::Files | QDir::Hidden);
         QVERIFY2(leftovers.isEmpty(), qPrintable(leftovers.join(' ')));
@@ -71,14 +56,14 @@ private slots:
     void failureLeavesTheTargetWhole()
     {
         QFETCH(QString, missingSource);
-        QVERIFY(write(path("present"), "present\n"));
+        QVERIFY(writeWholeFile(path("present"), "present\n"));
         const QStringList sources = missingSource == "first" ? QStringList{path("absent"), path("present")}
                                                              : QStringList{path("present"), path("absent")};
-        QVERIFY(write(path("kept"), "the old hosts file\n"));
+        QVERIFY(writeWholeFile(path("kept"), "the old hosts file\n"));
         QString error;
         QVERIFY(!replaceFileWith(path("kept"), sources, &error));
         QVERIFY(error.contains(QLatin1String("absent")));
-        QCOMPARE(read(path("kept")), QByteArray("the old hosts file\n"));
+        QCOMPARE(readWholeFile(path("kept")), QByteArray("the old hosts file\n"));
         QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".kept*")}, QDir::Files | QDir::Hidden),
                  QStringList());
     }
@@ -86,8 +71,8 @@ private slots:
     void unwritableFolderLeavesTheTargetWhole()
     {
         QTemporaryDir locked;
-        QVERIFY(write(locked.filePath("hosts"), "old\n"));
-        QVERIFY(write(path("new"), "new\n"));
+        QVERIFY(writeWholeFile(locked.filePath("hosts"), "old\n"));
+        QVERIFY(writeWholeFile(path("new"), "new\n"));
         // Root writes into read-only folders, but not into immutable ones.
         const bool root = ::geteuid() == 0;
         if (root && QProcess::execute("chattr", {"+i", locked.path()}) != 0)
@@ -102,16 +87,16 @@ private slots:
             QFile::setPermissions(locked.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QVERIFY(!replaced);
         QVERIFY(!error.isEmpty());
-        QCOMPARE(read(locked.filePath("hosts")), QByteArray("old\n"));
+        QCOMPARE(readWholeFile(locked.filePath("hosts")), QByteArray("old\n"));
     }
 
     void keepsPermissions()
     {
-        QVERIFY(write(path("perm"), "old\n"));
+        QVERIFY(writeWholeFile(path("perm"), "old\n"));
         const QFile::Permissions wanted =
             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
         QVERIFY(QFile::setPermissions(path("perm"), wanted));
-        QVERIFY(write(path("src"), "new\n"));
+        QVERIFY(writeWholeFile(path("src"), "new\n"));
         QVERIFY(replaceFileWith(path("perm"), {path("src")}));
         QCOMPARE(QFile::permissions(path("perm")) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
                  wanted);
@@ -119,7 +104,7 @@ private slots:
 
     void newTargetIsReadableByAll()
     {
-        QVERIFY(write(path("src2"), "x\n"));
+        QVERIFY(writeWholeFile(path("src2"), "x\n"));
         QVERIFY(replaceFileWith(path("fresh"), {path("src2")}));
         QVERIFY(QFile::permissions(path("fresh")) & QFile::ReadOther);
     }
@@ -127,12 +112,12 @@ private slots:
     void linkStaysALink()
     {
         QDir(dir.path()).mkdir("real");
-        QVERIFY(write(path("real/resolv.conf"), "nameserver 192.0.2.1\n"));
+        QVERIFY(writeWholeFile(path("real/resolv.conf"), "nameserver 192.0.2.1\n"));
         QVERIFY(QFile::link(path("real/resolv.conf"), path("link.conf")));
-        QVERIFY(write(path("src3"), "nameserver 127.0.0.1\n"));
+        QVERIFY(writeWholeFile(path("src3"), "nameserver 127.0.0.1\n"));
         QVERIFY(replaceFileWith(path("link.conf"), {path("src3")}));
         QVERIFY(QFileInfo(path("link.conf")).isSymLink());
-        QCOMPARE(read(path("real/resolv.conf")), QByteArray("nameserver 127.0.0.1\n"));
+        QCOMPARE(readWholeFile(path("real/resolv.conf")), QByteArray("nameserver 127.0.0.1\n"));
     }
 };
 

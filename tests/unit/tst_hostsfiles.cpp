@@ -1,26 +1,11 @@
 #include "app/HostsFiles.h"
 #include "tests/support/RecordingLog.h"
+#include "tests/support/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-bool write(const QString &path, const QByteArray &content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 class TestHostsFiles : public QObject {
     Q_OBJECT
@@ -71,10 +56,10 @@ private slots:
     {
         QTemporaryDir source;
         QTemporaryDir library;
-        QVERIFY(write(source.filePath("one.hosts"), "1\n"));
-        QVERIFY(write(source.filePath("two.hosts"), "new 2\n"));
-        QVERIFY(write(source.filePath("three & 'x'.hosts"), "3\n"));
-        QVERIFY(write(library.filePath("two.hosts"), "old 2\n"));
+        QVERIFY(writeWholeFile(source.filePath("one.hosts"), "1\n"));
+        QVERIFY(writeWholeFile(source.filePath("two.hosts"), "new 2\n"));
+        QVERIFY(writeWholeFile(source.filePath("three & 'x'.hosts"), "3\n"));
+        QVERIFY(writeWholeFile(library.filePath("two.hosts"), "old 2\n"));
         RecordingLog log;
         importHostsFiles({source.filePath("one.hosts"), source.filePath("two.hosts"),
                           source.filePath("three & 'x'.hosts")},
@@ -82,9 +67,9 @@ private slots:
         QCOMPARE(log.lines,
                  (QStringList{"2 'one.hosts' imported successfully!", "3 'two.hosts' import failed!",
                               "2 'three & 'x'.hosts' imported successfully!"}));
-        QCOMPARE(read(library.filePath("one.hosts")), QByteArray("1\n"));
-        QCOMPARE(read(library.filePath("two.hosts")), QByteArray("old 2\n"));
-        QCOMPARE(read(library.filePath("three & 'x'.hosts")), QByteArray("3\n"));
+        QCOMPARE(readWholeFile(library.filePath("one.hosts")), QByteArray("1\n"));
+        QCOMPARE(readWholeFile(library.filePath("two.hosts")), QByteArray("old 2\n"));
+        QCOMPARE(readWholeFile(library.filePath("three & 'x'.hosts")), QByteArray("3\n"));
     }
 
     void importOfAnUnreadableFileFails()

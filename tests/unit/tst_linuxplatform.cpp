@@ -1,4 +1,5 @@
 #include "platform/LinuxPlatform.h"
+#include "tests/support/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,16 +7,6 @@
 #include <QTest>
 
 #include <unistd.h>
-
-namespace {
-
-QByteArray read(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 class TestLinuxPlatform : public QObject {
     Q_OBJECT
@@ -60,7 +51,7 @@ private slots:
 
         platform.setStartupEntry(true, "/opt/my apps/tarnowlock");
         QVERIFY2(!QFile::exists(machineEntry), "the machine-wide entry is removed every time");
-        const QByteArray entry = read(userEntry);
+        const QByteArray entry = readWholeFile(userEntry);
         QVERIFY(entry.startsWith("[Desktop Entry]\n"));
         QVERIFY2(entry.contains("\nExec=\"/opt/my apps/tarnowlock\" -silent\n"), entry.constData());
 
@@ -95,18 +86,13 @@ private slots:
     void writeHostsFileReplacesTheConfiguredFile()
     {
         LinuxPlatform platform(paths());
-        QFile hosts(paths().hostsFile);
-        QVERIFY(hosts.open(QIODevice::WriteOnly));
-        hosts.write("old\n");
-        hosts.close();
-        QFile list(dir.filePath("a.hosts"));
-        QVERIFY(list.open(QIODevice::WriteOnly));
-        list.write("0.0.0.0 *.example\n");
-        list.close();
-        QVERIFY(platform.writeHostsFile({list.fileName(), list.fileName()}));
-        QCOMPARE(read(paths().hostsFile), QByteArray("0.0.0.0 *.example\n0.0.0.0 *.example\n"));
+        QVERIFY(writeWholeFile(paths().hostsFile, "old\n"));
+        const QString list = dir.filePath("a.hosts");
+        QVERIFY(writeWholeFile(list, "0.0.0.0 *.example\n"));
+        QVERIFY(platform.writeHostsFile({list, list}));
+        QCOMPARE(readWholeFile(paths().hostsFile), QByteArray("0.0.0.0 *.example\n0.0.0.0 *.example\n"));
         QVERIFY(!platform.writeHostsFile({dir.filePath("missing.hosts")}));
-        QCOMPARE(read(paths().hostsFile), QByteArray("0.0.0.0 *.example\n0.0.0.0 *.example\n"));
+        QCOMPARE(readWholeFile(paths().hostsFile), QByteArray("0.0.0.0 *.example\n0.0.0.0 *.example\n"));
     }
 };
 
