@@ -67,6 +67,7 @@ void MainWindow::createNormal()
     serverPanel->setStatus(optionsPanel->getSetting(SettingKey::server));
     logPanel->appendLog(QStringLiteral("Tarnowlock launched!"), LogLevel::Succeeds, false);
     optionsPanel->loadHostsList();
+    optionsPanel->performAutoUpdate();
 }
 
 namespace {

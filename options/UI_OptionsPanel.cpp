@@ -1,13 +1,19 @@
 #include "options/UI_OptionsPanel.h"
 
 #include "app/HostsFiles.h"
+#include "log/LogSink.h"
+#include "options/DownloadProgressBar.h"
 #include "options/HostsColumns.h"
 #include "options/HostsLibrary.h"
 #include "options/HostsRowColour.h"
 #include "options/HostsTableText.h"
+#include "options/ListDownload.h"
 #include "options/SelectionSize.h"
 #include "options/SpinBoxDelegate.h"
+#include "options/UpdateReport.h"
+#include "options/UpdateTarget.h"
 #include "platform/Platform.h"
+#include "settings/UpdateSchedule.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,9 +26,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPushButton>
 #include <QSignalMapper>
 #include <QTableWidget>
+
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -67,6 +78,14 @@ void mapToRow(Widget *widget, Signal signal, QSignalMapper *mapper, int row)
 {
     QObject::connect(widget, signal, mapper, qOverload<>(&QSignalMapper::map));
     mapper->setMapping(widget, row);
+}
+
+// In row order, so that what happens to several rows is reported in a stable order.
+QList<int> sortedRows(const QSet<int> &rows)
+{
+    QList<int> sorted = rows.values();
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
 }
 
 } // namespace
@@ -121,7 +140,14 @@ UI_OptionsPanel::UI_OptionsPanel(Platform &platform, QWidget *parent)
     setLayout(mainLayout);
 }
 
-UI_OptionsPanel::~UI_OptionsPanel() = default;
+UI_OptionsPanel::~UI_OptionsPanel()
+{
+    for (int row : std::as_const(downloadingRows)) {
+        QObject::disconnect(replies[row], nullptr, finishedMapper, nullptr);
+        // Takes its reply along, and with it the unfinished temporary file.
+        delete networkManagers[row];
+    }
+}
 
 void UI_OptionsPanel::setLogPanel(LogSink *panel)
 {
@@ -185,19 +211,34 @@ void UI_OptionsPanel::okButtonClicked()
 
 void UI_OptionsPanel::loadHostsList()
 {
-    // A download in flight must find its row where it left it: the table is rebuilt once none is.
-    if (!downloadingRows.isEmpty())
-        return;
-    reconcileHostsList(hostsList, listHostsFiles(hostsDir));
+    // A download in flight follows its list to the list's new row; one whose list leaves the
+    // table (its file is gone) is cancelled first, while its row still holds it.
+    const QStringList files = listHostsFiles(hostsDir);
+    for (int row : sortedRows(downloadingRows)) {
+        if (!files.contains(hostsList[row]->name))
+            abortDownload(row);
+    }
+    const QHash<const HostsEntry *, Transfer> transfers = takeTransfers();
+    reconcileHostsList(hostsList, files);
 
     sourceItems.clear();
     progressBars.clear();
     networkManagers.clear();
     replies.clear();
+    downloads.clear();
     hostsTable->clearContents();
     hostsTable->setRowCount(0);
-    for (int row = 0; row < listCount(); ++row)
+    for (int row = 0; row < listCount(); ++row) {
         addHostsRow(row, *hostsList[row]);
+        const auto transfer = transfers.constFind(hostsList[row].get());
+        if (transfer == transfers.cend())
+            continue;
+        auto *bar = new DownloadProgressBar;
+        bar->setRange(0, transfer->maximum);
+        bar->setValue(transfer->value);
+        coverSourceCell(row, bar);
+        trackTransfer(row, *transfer);
+    }
     for (int column :
          {HostsColumn::Select, HostsColumn::HostsFile, HostsColumn::LastUpdate, HostsColumn::Frequency})
         hostsTable->resizeColumnToContents(column);
@@ -242,6 +283,20 @@ void UI_OptionsPanel::openHostsFile(int id)
                              QDir::currentPath());
 }
 
+void UI_OptionsPanel::syncHostsFile(int id)
+{
+    startUpdate(id, false);
+}
+
+void UI_OptionsPanel::performAutoUpdate()
+{
+    const QDate today = QDate::currentDate();
+    for (int row = 0; row < listCount(); ++row) {
+        if (isUpdateDue(*hostsList[row], today))
+            startUpdate(row, true);
+    }
+}
+
 // Part of the dialog's interface; a new server mode takes effect when the main window applies it.
 void UI_OptionsPanel::serverOptionsChanged(int) {}
 
@@ -251,6 +306,21 @@ void UI_OptionsPanel::saveCellChanges(int row, int column)
         return;
     if (const QTableWidgetItem *source = hostsTable->item(row, column))
         hostsList[row]->updateUrl.setUrl(source->text(), QUrl::TolerantMode);
+}
+
+void UI_OptionsPanel::syncButtonClicked(int id)
+{
+    syncHostsFile(id);
+}
+
+void UI_OptionsPanel::syncFinished(int id)
+{
+    // A reply whose row was already ended (cancelled) is not ended twice.
+    if (id < 0 || id >= listCount() || !downloadingRows.contains(id))
+        return;
+    const UpdateOutcome outcome = downloads[id]->finish();
+    releaseTransfer(id);
+    endUpdate(id, outcome);
 }
 
 bool UI_OptionsPanel::checkTotalHostsSize()
@@ -273,12 +343,149 @@ bool UI_OptionsPanel::checkTotalHostsSize()
 
 void UI_OptionsPanel::cancelButtonClicked()
 {
+    for (int row : sortedRows(downloadingRows))
+        abortDownload(row);
     reject();
 }
 
 void UI_OptionsPanel::applyButtonClicked()
 {
     save();
+}
+
+void UI_OptionsPanel::updateAllButtonClicked()
+{
+    // Network rows start and run on; local rows are copied one after another, here.
+    for (int row = 0; row < listCount(); ++row)
+        syncHostsFile(row);
+}
+
+void UI_OptionsPanel::log(const UpdateLogLine &line)
+{
+    if (logPanel)
+        logPanel->appendLog(line.text, line.level, false);
+}
+
+void UI_OptionsPanel::startUpdate(int row, bool automatic)
+{
+    if (row < 0 || row >= listCount() || downloadingRows.contains(row))
+        return;
+    const HostsEntry &entry = *hostsList[row];
+    if (entry.updateUrl.isEmpty())
+        return;
+    const QString target = updateTarget(entry.name);
+    if (target.isEmpty()) {
+        log(updateRefusedLine(entry.name));
+        return;
+    }
+    coverSourceCell(row, new DownloadProgressBar);
+    log(updateStartLine(entry.name));
+    if (automatic)
+        autoUpdatingRows.insert(row);
+
+    if (entry.updateUrl.isLocalFile()) {
+        // Blocks the event loop until the copy has ended.
+        const bool copied = platform.copyFile(entry.updateUrl.toLocalFile(), target);
+        endUpdate(row, copied ? UpdateOutcome::Updated : UpdateOutcome::SaveFailed);
+        return;
+    }
+    auto *manager = new QNetworkAccessManager;
+    QNetworkReply *reply = manager->get(listRequest(entry.updateUrl));
+    connect(reply, &QNetworkReply::finished, finishedMapper, qOverload<>(&QSignalMapper::map));
+    Transfer transfer;
+    transfer.manager = manager;
+    transfer.reply = reply;
+    transfer.download = new ListDownload(reply, target);
+    transfer.automatic = automatic;
+    trackTransfer(row, transfer);
+}
+
+void UI_OptionsPanel::trackTransfer(int row, const Transfer &transfer)
+{
+    networkManagers[row] = transfer.manager;
+    replies[row] = transfer.reply;
+    downloads[row] = transfer.download;
+    downloadingRows.insert(row);
+    if (transfer.automatic)
+        autoUpdatingRows.insert(row);
+    finishedMapper->setMapping(transfer.reply, row);
+    connect(transfer.reply, &QNetworkReply::downloadProgress, progressBars[row],
+            &DownloadProgressBar::updateProgress);
+}
+
+void UI_OptionsPanel::abortDownload(int row)
+{
+    downloads[row]->cancel();
+    // Ended now even if the reply reports its end only later; that report then finds no row.
+    syncFinished(row);
+}
+
+void UI_OptionsPanel::releaseTransfer(int row)
+{
+    QNetworkReply *reply = replies[row];
+    reply->close();
+    finishedMapper->removeMappings(reply);
+    reply->deleteLater(); // takes its ListDownload along
+    networkManagers[row]->deleteLater();
+    networkManagers[row] = nullptr;
+    replies[row] = nullptr;
+    downloads[row] = nullptr;
+}
+
+void UI_OptionsPanel::endUpdate(int row, UpdateOutcome outcome)
+{
+    HostsEntry &entry = *hostsList[row];
+    if (outcome == UpdateOutcome::Updated)
+        entry.lastUpdate = QDateTime::currentDateTime();
+    const bool automatic = autoUpdatingRows.remove(row);
+    downloadingRows.remove(row);
+    uncoverSourceCell(row);
+    // The Source cell takes its row's colour again, whatever the check box did meanwhile.
+    selectedChanged(row);
+    if (auto *button = qobject_cast<QAbstractButton *>(hostsTable->cellWidget(row, HostsColumn::LastUpdate)))
+        button->setText(lastUpdateText(entry.lastUpdate));
+
+    // The message box runs an event loop that may rebuild the table: the row is done with.
+    const QString name = entry.name;
+    if (updateNeedsFailureBox(outcome, automatic))
+        QMessageBox::warning(this, QString(), updateFailureBoxText(name), QMessageBox::Ok);
+    log(updateEndLine(outcome, name));
+}
+
+void UI_OptionsPanel::coverSourceCell(int row, DownloadProgressBar *bar)
+{
+    progressBars[row] = bar;
+    hostsTable->takeItem(row, HostsColumn::Source); // sourceItems keeps it
+    hostsTable->setCellWidget(row, HostsColumn::Source, bar);
+    bar->repaint();
+}
+
+void UI_OptionsPanel::uncoverSourceCell(int row)
+{
+    hostsTable->removeCellWidget(row, HostsColumn::Source);
+    progressBars[row] = nullptr;
+    hostsTable->setItem(row, HostsColumn::Source, sourceItems[row]);
+}
+
+QHash<const HostsEntry *, UI_OptionsPanel::Transfer> UI_OptionsPanel::takeTransfers()
+{
+    QHash<const HostsEntry *, Transfer> transfers;
+    for (int row : std::as_const(downloadingRows)) {
+        Transfer transfer;
+        transfer.manager = networkManagers[row];
+        transfer.reply = replies[row];
+        transfer.download = downloads[row];
+        transfer.automatic = autoUpdatingRows.contains(row);
+        transfer.maximum = progressBars[row]->maximum();
+        transfer.value = progressBars[row]->value();
+        QObject::disconnect(transfer.reply, nullptr, progressBars[row], nullptr);
+        transfers.insert(hostsList[row].get(), transfer);
+        // Out of the table while the bar covers its cell; the new row brings its own.
+        delete sourceItems[row];
+    }
+    downloadingRows.clear();
+    autoUpdatingRows.clear();
+    return transfers;
 }
 
 // Called once, before the table has rows: the per-row state is still empty.
@@ -314,9 +521,10 @@ QWidget *UI_OptionsPanel::buildHostsBlock()
     connect(selectMapper, &QSignalMapper::mappedInt, this, &UI_OptionsPanel::selectedChanged);
     openMapper = new QSignalMapper(this);
     connect(openMapper, &QSignalMapper::mappedInt, this, &UI_OptionsPanel::openHostsFile);
-    // The updater connects these two to its slots.
     syncMapper = new QSignalMapper(this);
+    connect(syncMapper, &QSignalMapper::mappedInt, this, &UI_OptionsPanel::syncButtonClicked);
     finishedMapper = new QSignalMapper(this);
+    connect(finishedMapper, &QSignalMapper::mappedInt, this, &UI_OptionsPanel::syncFinished);
     return hostsContainer;
 }
 
@@ -328,6 +536,7 @@ void UI_OptionsPanel::addHostsRow(int row, const HostsEntry &entry)
     progressBars.append(nullptr);
     networkManagers.append(nullptr);
     replies.append(nullptr);
+    downloads.append(nullptr);
 
     auto *box = new QCheckBox;
     mapToRow(box, &QCheckBox::stateChanged, selectMapper, row);
@@ -355,9 +564,9 @@ void UI_OptionsPanel::addLastRow()
     connect(reloadButton, &QCommandLinkButton::clicked, this, &UI_OptionsPanel::loadHostsList);
     hostsTable->setCellWidget(row, HostsColumn::Select, reloadButton);
     hostsTable->setSpan(row, HostsColumn::Select, 1, 3);
-    // The updater connects it to updateAllButtonClicked().
     updateAllButton = new QCommandLinkButton(QStringLiteral("Update all"));
     updateAllButton->setIcon(QIcon(syncIcon));
+    connect(updateAllButton, &QCommandLinkButton::clicked, this, &UI_OptionsPanel::updateAllButtonClicked);
     hostsTable->setCellWidget(row, HostsColumn::LastUpdate, updateAllButton);
     hostsTable->setSpan(row, HostsColumn::LastUpdate, 1, 2);
 }

@@ -4,10 +4,12 @@
 #include "settings/SettingsStore.h"
 
 #include <QDialog>
+#include <QHash>
 #include <QList>
 #include <QSet>
 
 class DownloadProgressBar;
+class ListDownload;
 class LogSink;
 class Platform;
 class QCheckBox;
@@ -21,6 +23,8 @@ class QPushButton;
 class QSignalMapper;
 class QTableWidget;
 class QTableWidgetItem;
+enum class UpdateOutcome;
+struct UpdateLogLine;
 
 // The modal "Options" dialog. It also holds the settings in memory for the whole run (the general
 // options and the hosts lists); its widgets are their working copy, which save() stores.
@@ -30,6 +34,7 @@ class UI_OptionsPanel : public QDialog, private Settings {
 public:
     // Loads the settings file (creating it when missing) before the widgets take their state from it.
     UI_OptionsPanel(Platform &platform, QWidget *parent = nullptr);
+    // Downloads still in flight end silently; their lists stay as they were.
     ~UI_OptionsPanel() override;
 
     using Settings::getSetting;
@@ -57,21 +62,47 @@ public slots:
     void launchChanged();
     void selectedChanged(int id);
     void openHostsFile(int id);
+    void syncHostsFile(int id);
+    void performAutoUpdate();
 
 private slots:
     void serverOptionsChanged(int idx);
     void saveCellChanges(int row, int column);
+    void syncButtonClicked(int id);
+    void syncFinished(int id);
     bool checkTotalHostsSize();
     void cancelButtonClicked();
     void applyButtonClicked();
+    void updateAllButtonClicked();
 
 private:
+    // A download in flight, as it moves from one row to another when the table is rebuilt.
+    struct Transfer {
+        QNetworkAccessManager *manager = nullptr;
+        QNetworkReply *reply = nullptr;
+        ListDownload *download = nullptr;
+        bool automatic = false;
+        int maximum = 0; // the progress shown so far
+        int value = 0;
+    };
+
     void resetToDefaults();
     void addOptionRow(QWidget *caption, QWidget *control, int rows = 1);
     QWidget *buildHostsBlock();
     void addHostsRow(int row, const HostsEntry &entry);
     void addLastRow();
     int listCount() const { return int(hostsList.size()); }
+    void log(const UpdateLogLine &line);
+
+    void startUpdate(int row, bool automatic);
+    void trackTransfer(int row, const Transfer &transfer);
+    void abortDownload(int row);
+    void releaseTransfer(int row);
+    void endUpdate(int row, UpdateOutcome outcome);
+    void coverSourceCell(int row, DownloadProgressBar *bar);
+    void uncoverSourceCell(int row);
+    // Takes every download in flight off its row, keyed by its list.
+    QHash<const HostsEntry *, Transfer> takeTransfers();
 
     Platform &platform;
     SettingsStore store;
@@ -106,7 +137,8 @@ private:
     QList<DownloadProgressBar *> progressBars;
     QList<QNetworkAccessManager *> networkManagers;
     QList<QNetworkReply *> replies;
-    QSet<int> downloadingRows; // rows whose download is in flight, any number of them
+    QList<ListDownload *> downloads; // where each reply's body goes
+    QSet<int> downloadingRows;       // rows whose download is in flight, any number of them
     LogSink *logPanel = nullptr;
     QSignalMapper *selectMapper = nullptr;
     QSignalMapper *openMapper = nullptr;

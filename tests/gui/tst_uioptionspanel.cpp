@@ -2,6 +2,7 @@
 #include "options/SpinBoxDelegate.h"
 #include "options/UI_OptionsPanel.h"
 #include "tests/support/FakePlatform.h"
+#include "tests/support/MessageBoxAnswerer.h"
 #include "tests/support/RecordingLog.h"
 
 #include <QApplication>
@@ -52,62 +53,6 @@ struct StoredList {
     QString url;
     QString lastUpdate;
     int frequency = 7;
-};
-
-QString iconName(QMessageBox::Icon icon)
-{
-    switch (icon) {
-    case QMessageBox::Information:
-        return QStringLiteral("information");
-    case QMessageBox::Critical:
-        return QStringLiteral("critical");
-    default:
-        return QStringLiteral("other");
-    }
-}
-
-QString buttonNames(QMessageBox::StandardButtons buttons)
-{
-    QStringList names;
-    const std::pair<QMessageBox::StandardButton, const char *> known[] = {{QMessageBox::Ok, "Ok"},
-                                                                          {QMessageBox::Yes, "Yes"},
-                                                                          {QMessageBox::No, "No"},
-                                                                          {QMessageBox::Cancel, "Cancel"}};
-    for (const auto &[button, name] : known) {
-        if (buttons.testFlag(button))
-            names << QString::fromLatin1(name);
-    }
-    return names.join(QLatin1Char(' '));
-}
-
-// While it lives, answers every message box that opens with `answer` and notes what each showed
-// as "icon|title|text|buttons". A box without that button is closed all the same.
-class MessageBoxAnswerer : public QObject {
-public:
-    explicit MessageBoxAnswerer(QMessageBox::StandardButton answer) : answer(answer)
-    {
-        connect(&poll, &QTimer::timeout, this, &MessageBoxAnswerer::answerOpenBox);
-        poll.start(10);
-    }
-
-    QStringList shown;
-
-private:
-    void answerOpenBox()
-    {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        shown << iconName(box->icon()) + QLatin1Char('|') + box->windowTitle() + QLatin1Char('|') +
-                     box->text() + QLatin1Char('|') + buttonNames(box->standardButtons());
-        if (QAbstractButton *button = box->button(answer))
-            button->click();
-        else
-            box->done(QMessageBox::NoButton);
-    }
-
-    QMessageBox::StandardButton answer;
-    QTimer poll;
 };
 
 // Empty text is stored as text, not as NULL (which no settings file of ours holds).

@@ -1,0 +1,65 @@
+#include "options/ListDownload.h"
+
+#include <QNetworkReply>
+
+namespace {
+
+// Any other status (300, 304 and the like come without a network error) would replace the list
+// with something that is not it; 206 is a part of it, as no range is ever asked for.
+bool succeeded(const QNetworkReply &reply)
+{
+    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid())
+        return true; // not HTTP: no status to judge
+    const int code = status.toInt();
+    return code >= 200 && code < 300 && code != 206;
+}
+
+} // namespace
+
+QNetworkRequest listRequest(const QUrl &source, int transferTimeoutMs)
+{
+    QNetworkRequest request(source);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(maxListRedirects);
+    request.setTransferTimeout(transferTimeoutMs);
+    return request;
+}
+
+ListDownload::ListDownload(QNetworkReply *reply, const QString &target)
+    : QObject(reply), reply(reply), file(target)
+{
+    unwritable = !file.open(QIODevice::WriteOnly);
+    connect(reply, &QNetworkReply::readyRead, this, &ListDownload::receive);
+}
+
+void ListDownload::cancel()
+{
+    canceled = true;
+    reply->abort();
+}
+
+UpdateOutcome ListDownload::finish()
+{
+    if (canceled)
+        return UpdateOutcome::Canceled;
+    if (unwritable)
+        return UpdateOutcome::SaveFailed;
+    if (reply->error() != QNetworkReply::NoError || !succeeded(*reply))
+        return UpdateOutcome::Failed;
+    receive();
+    if (unwritable || !file.commit())
+        return UpdateOutcome::SaveFailed;
+    return UpdateOutcome::Updated;
+}
+
+void ListDownload::receive()
+{
+    if (!unwritable) {
+        const QByteArray chunk = reply->readAll();
+        unwritable = file.write(chunk) != chunk.size();
+    }
+    // Nothing can be kept: the rest of the body is not worth fetching.
+    if (unwritable && !reply->isFinished())
+        reply->abort();
+}

@@ -1,0 +1,13 @@
+#include "options/UpdateTarget.h"
+
+#include "app/HostsFiles.h"
+
+#include <QFileInfo>
+
+QString updateTarget(const QString &name)
+{
+    const QString path = libraryPath(name);
+    if (path.isEmpty() || QFileInfo(path).isSymLink())
+        return QString();
+    return path;
+}
