@@ -4,6 +4,7 @@
 #include "options/UI_OptionsPanel.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/LogText.h"
+#include "tests/support/SqlFile.h"
 #include "tests/support/WholeFile.h"
 
 #include <QAction>
@@ -18,8 +19,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalMapper>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
@@ -97,18 +96,7 @@ void press(QWidget *dialog, QDialogButtonBox::StandardButton which)
 
 QStringList storedSelection()
 {
-    QStringList names;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
-        db.setDatabaseName(QStringLiteral("settings"));
-        if (db.open()) {
-            QSqlQuery query(QStringLiteral("select Name from Hosts where Selected = 1"), db);
-            while (query.next())
-                names << query.value(0).toString();
-        }
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("check"));
-    return names;
+    return sqlRows(QStringLiteral("settings"), QStringLiteral("select Name from Hosts where Selected = 1"));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "options/SpinBoxDelegate.h"
 #include "options/UI_OptionsPanel.h"
 #include "tests/support/FakePlatform.h"
+#include "tests/support/SqlFile.h"
 #include "tests/support/MessageBoxAnswerer.h"
 #include "tests/support/RecordingLog.h"
 
@@ -33,7 +34,6 @@
 namespace {
 
 const QString settingsFile = QStringLiteral("settings");
-const QString checkConnection = QStringLiteral("test check");
 const QString executable = QStringLiteral("/opt/tarnowlock/tarnowlock");
 const QColor rowColour(153, 206, 235);
 
@@ -61,60 +61,15 @@ QVariant text(const QString &value)
     return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
 }
 
-// Runs `statements` on the settings file through a connection of the test's own, with `values`
-// bound to the statement at the same position; the first failure, or empty text.
-QString runSql(const QStringList &statements, const QList<QVariantList> &values = {})
-{
-    QString failure;
-    {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), checkConnection);
-        database.setDatabaseName(settingsFile);
-        if (!database.open())
-            failure = database.lastError().text();
-        QSqlQuery query(database);
-        for (int i = 0; failure.isEmpty() && i < statements.size(); ++i) {
-            query.prepare(statements.at(i));
-            for (const QVariant &value : values.value(i))
-                query.addBindValue(value);
-            if (!query.exec())
-                failure = statements.at(i) + QStringLiteral(": ") + query.lastError().text();
-        }
-    }
-    QSqlDatabase::removeDatabase(checkConnection);
-    return failure;
-}
-
-// The rows of `statement` on the settings file, each as its values joined by '|'.
-QStringList sqlRows(const QString &statement)
-{
-    QStringList rows;
-    {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), checkConnection);
-        database.setDatabaseName(settingsFile);
-        database.open();
-        QSqlQuery query(database);
-        if (!query.exec(statement))
-            rows << QStringLiteral("failed: ") + query.lastError().text();
-        while (query.next()) {
-            QStringList values;
-            for (int i = 0; i < query.record().count(); ++i)
-                values << (query.isNull(i) ? QStringLiteral("NULL") : query.value(i).toString());
-            rows << values.join(QLatin1Char('|'));
-        }
-    }
-    QSqlDatabase::removeDatabase(checkConnection);
-    return rows;
-}
-
 QStringList storedHosts()
 {
-    return sqlRows(QStringLiteral(
+    return sqlRows(settingsFile, QStringLiteral(
         "select Name, Selected, UpdateUrl, LastUpdate, UpdateFrequency from Hosts order by rowid"));
 }
 
 QString storedSetting(const QString &key)
 {
-    return sqlRows(QStringLiteral("select Value from General where Key = '%1'").arg(key))
+    return sqlRows(settingsFile, QStringLiteral("select Value from General where Key = '%1'").arg(key))
         .join(QLatin1Char(','));
 }
 
@@ -141,7 +96,7 @@ void writeSettings(const QList<StoredList> &lists, const QMap<QString, QString> 
         bound << QVariantList{list.name, list.selected, text(list.url), text(list.lastUpdate),
                               list.frequency};
     }
-    const QString failure = runSql(statements, bound);
+    const QString failure = runSql(settingsFile, statements, bound);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
 }
 
@@ -421,15 +376,15 @@ void TestUiOptionsPanel::firstStartCreatesSettings()
     QCOMPARE(QDir().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList{settingsFile});
     QCOMPARE(
-        sqlRows(QStringLiteral("select type, name, sql from sqlite_master order by rowid")),
+        sqlRows(settingsFile, QStringLiteral("select type, name, sql from sqlite_master order by rowid")),
         (QStringList{QStringLiteral("table|General|CREATE TABLE General(Key char, Value char)"),
                      QStringLiteral("table|Hosts|CREATE TABLE Hosts(Name char, Selected int, UpdateUrl char, "
                                     "LastUpdate char, UpdateFrequency int)")}));
-    QCOMPARE(sqlRows(QStringLiteral("select Key, Value from General order by rowid")),
+    QCOMPARE(sqlRows(settingsFile, QStringLiteral("select Key, Value from General order by rowid")),
              (QStringList{QStringLiteral("Server|Wildcard"), QStringLiteral("Log|Detailed"),
                           QStringLiteral("Editor|xdg-open"), QStringLiteral("Launch|No")}));
     // The addresses of the public lists belong to the store and are checked with it.
-    QCOMPARE(sqlRows(QStringLiteral("select Name, Selected, LastUpdate, UpdateFrequency, typeof(Selected), "
+    QCOMPARE(sqlRows(settingsFile, QStringLiteral("select Name, Selected, LastUpdate, UpdateFrequency, typeof(Selected), "
                                     "typeof(LastUpdate), typeof(UpdateFrequency) from Hosts order by rowid")),
              (QStringList{QStringLiteral("default.hosts|1||0|integer|text|integer"),
                           QStringLiteral("hphosts.hosts|0||-1|integer|text|integer"),
@@ -441,7 +396,7 @@ void TestUiOptionsPanel::firstStartCreatesSettings()
                           QStringLiteral("mine.hosts|0||7|integer|text|integer"),
                           QStringLiteral("malware.hosts|0||7|integer|text|integer"),
                           QStringLiteral("adbin.hosts|0||7|integer|text|integer")}));
-    const QStringList urls = sqlRows(QStringLiteral("select UpdateUrl from Hosts order by rowid"));
+    const QStringList urls = sqlRows(settingsFile, QStringLiteral("select UpdateUrl from Hosts order by rowid"));
     QCOMPARE(urls.value(0), QStringLiteral("file:///etc/hosts"));
     for (int row = 1; row < urls.size(); ++row)
         QVERIFY2(urls.at(row).startsWith(QLatin1String("http")), qPrintable(urls.at(row)));

@@ -1,6 +1,7 @@
 #include "settings/SettingsStore.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/RecordingLog.h"
+#include "tests/support/SqlFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,7 +20,6 @@
 namespace {
 
 const char saveForeverOption[] = "--save-forever";
-const QString checkConnection = QStringLiteral("check");
 
 const QString damagedLine = QStringLiteral("3 Settings file '%1' is damaged; using the built-in defaults");
 const QString unreadableLine =
@@ -64,50 +64,6 @@ const QStringList generalInserts = {
 };
 const QString hostsRow =
     QStringLiteral("insert into Hosts values('a.hosts', 1, 'http://example.com/a', '', 7)");
-
-// Runs `statements` in one transaction on `file` through a connection of the test's own; the first
-// failure, or empty text.
-QString runSql(const QString &file, const QStringList &statements)
-{
-    QString failure;
-    {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), checkConnection);
-        database.setDatabaseName(file);
-        if (!database.open() || !database.transaction())
-            failure = database.lastError().text();
-        QSqlQuery query(database);
-        for (const QString &statement : statements) {
-            if (failure.isEmpty() && !query.exec(statement))
-                failure = statement + QStringLiteral(": ") + query.lastError().text();
-        }
-        if (failure.isEmpty() && !database.commit())
-            failure = database.lastError().text();
-    }
-    QSqlDatabase::removeDatabase(checkConnection);
-    return failure;
-}
-
-// The rows of `statement` on `file`, each as its values joined by '|', NULL as "NULL".
-QStringList sqlRows(const QString &file, const QString &statement)
-{
-    QStringList rows;
-    {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), checkConnection);
-        database.setDatabaseName(file);
-        database.open();
-        QSqlQuery query(database);
-        if (!query.exec(statement))
-            rows << QStringLiteral("failed: ") + query.lastError().text();
-        while (query.next()) {
-            QStringList values;
-            for (int i = 0; i < query.record().count(); ++i)
-                values << (query.isNull(i) ? QStringLiteral("NULL") : query.value(i).toString());
-            rows << values.join(QLatin1Char('|'));
-        }
-    }
-    QSqlDatabase::removeDatabase(checkConnection);
-    return rows;
-}
 
 QStringList hostsRowsIn(const QString &file)
 {
