@@ -107,7 +107,7 @@ QByteArray DnsMessage::buildReply(const HostRules &rules)
     header.ARCOUNT = 0;
 
     bool withRecord = false;
-    if (header.QDCOUNT > 1 || !questionRead) {
+    if (header.QDCOUNT > 1 || !questionRead || encodedSize(question.QNAME) > Dns::maxNameLength) {
         header.RCODE = Dns::formatError;
     } else {
         answer.NAME = question.QNAME;

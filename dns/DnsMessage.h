@@ -9,9 +9,12 @@ class HostRules;
 namespace Dns {
 constexpr int headerSize = 12; // RFC 1035 4.1.1: six 16-bit words
 constexpr quint8 nameEnd = 0;  // RFC 1035 3.1: the zero-length label that ends every name
-// A length byte is read as a plain count: RFC 1035 2.3.4's 63-octet label and 255-octet name limits
-// and 4.1.4's pointer bits are not applied to what is read.
+// A length byte is read as a plain count: RFC 1035 2.3.4's 63-octet label limit and 4.1.4's pointer
+// bits are not applied to what is read.
 constexpr int maxLabelLength = 255;
+// RFC 1035 2.3.4: a name takes at most 255 octets on the wire. A longer one is no name any resolver
+// asks for; it gets a format error without a lookup, which keeps every lookup's cost bounded.
+constexpr int maxNameLength = 255;
 constexpr quint16 typeA = 1;        // RFC 1035 3.2.2
 constexpr quint16 typeAaaa = 28;    // RFC 3596 2.1
 constexpr quint16 typeAny = 255;    // RFC 1035 3.2.3, QTYPE "*"
@@ -62,7 +65,8 @@ struct DnsAnswer {
 // are plain counts (Dns::maxLabelLength). No read goes past the datagram:
 // - shorter than the header: isDroppable(), and no reply is sent;
 // - a question cut off by the end (a label running past it, QTYPE or QCLASS missing), also with
-//   QDCOUNT 0: a format error reply, like a query of more than one question.
+//   QDCOUNT 0, or a name longer than Dns::maxNameLength: a format error reply, like a query of more
+//   than one question.
 class DnsMessage {
 public:
     explicit DnsMessage(const QByteArray &datagram);

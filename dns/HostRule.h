@@ -1,10 +1,14 @@
 #pragma once
 
+#include "dns/RuleIndex.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QList>
 #include <QRegExp>
 #include <QString>
+
+#include <vector>
 
 // One rule of the DNS server: names matching `pattern` are answered with `address`. The pattern
 // text is the domain exactly as written; its syntax is Wildcard or RegExp by server mode, and it
@@ -14,6 +18,9 @@ struct HostRule {
     QHostAddress address;
     QRegExp pattern;
 };
+// Both members are a pointer to shared data, safe to move in memory. Declared so, a growing rule
+// list moves its rules with memmove; otherwise it copies each QRegExp, which compiles it.
+Q_DECLARE_TYPEINFO(HostRule, Q_RELOCATABLE_TYPE);
 
 // The server's ordered rule list: the file's lines first, then the rows the user appended. Position
 // i is row i of the rule table. Duplicates stay; the first rule that matches a name decides it.
@@ -25,7 +32,12 @@ public:
     const HostRule &at(int index) const { return rules.at(index); }
 
     void append(HostRule rule);
-    void replace(int index, HostRule rule);
+    // Appends a case-insensitive wildcard rule. Its pattern compiles on its first match, unlike one
+    // that comes through append(): QRegExp has no move constructor, so passing it on copies it, and
+    // that compiles it.
+    void appendWildcard(const QHostAddress &address, const QString &pattern);
+    // By reference, for the same reason: a rule passed by value copies its QRegExp.
+    void replace(int index, HostRule &&rule);
     void removeAt(int index);
     void clear();
 
@@ -37,9 +49,21 @@ public:
     // `rdata` becomes the address bytes in network order, 4 for IPv4 and 16 otherwise, and
     // `rdlength` their count; without one both are left as they were.
     bool findAnswer(const QByteArray &name, quint16 &rdlength, QByteArray &rdata) const;
+    // The index of the rule that decides `name` as findAnswer() looks it up, or -1 when none matches.
+    int firstMatch(const QByteArray &name) const;
 
 private:
+    // Gives the rule just put at the end its position and indexes it.
+    void indexLast();
+    int indexOf(quint32 position) const;
+    void rebuildIndex();
+
     QList<HostRule> rules;
+    // Parallel to `rules`: each rule's position in the index, rising with its place in the list.
+    // Removals leave gaps, so no later rule needs a new position.
+    std::vector<quint32> positions;
+    quint32 nextPosition = 0;
+    RuleIndex ruleIndex;
 };
 
 // Appends the rule of one hosts-file line (without its line break), if it yields one: after the

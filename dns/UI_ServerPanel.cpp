@@ -1,6 +1,7 @@
 #include "dns/UI_ServerPanel.h"
 
 #include "dns/DnsMessage.h"
+#include "dns/PatternCost.h"
 #include "log/LogSink.h"
 #include "platform/Platform.h"
 
@@ -117,6 +118,19 @@ void UI_ServerPanel::applySyntax(int mode)
         rules.setSyntax(QRegExp::Wildcard);
         log.appendLog(QStringLiteral("Server set to wildcard!"), LogLevel::Succeeds, false);
     }
+    reportIntractableRules();
+}
+
+void UI_ServerPanel::reportIntractableRules()
+{
+    int count = 0;
+    for (int i = 0; i < rules.size(); ++i)
+        count += isTractable(rules.at(i).pattern) ? 0 : 1;
+    if (count > 0)
+        log.appendLog(QStringLiteral("%1 rule(s) will never match: pattern too long or too complex to match "
+                                     "in bounded time")
+                          .arg(count),
+                      LogLevel::Fails, false);
 }
 
 bool UI_ServerPanel::bindSocket()
@@ -174,8 +188,10 @@ void UI_ServerPanel::handler()
 void UI_ServerPanel::loadHosts()
 {
     loadSystemHostsRules(rules, platform.systemHostsPathSlashed());
-    if (state != ServerState::Off)
+    if (state != ServerState::Off) {
         rules.setSyntax(syntaxOf(state));
+        reportIntractableRules();
+    }
     setDisabled(false);
     setToolTip(QString());
     refillTable();
@@ -240,15 +256,23 @@ void UI_ServerPanel::delCurrentRow()
 void UI_ServerPanel::saveCellChanges(int row, int column)
 {
     const QTableWidgetItem *item = table->item(row, column);
-    if (!item || row < 0 || row >= rules.size())
+    if (!item || row < 0 || row >= rules.size() || (column != 0 && column != 1))
         return;
-    HostRule rule = rules.at(row);
+    // Built afresh, its pattern set piece by piece: a QRegExp compiles when constructed with a
+    // pattern or copied, however costly the pattern.
+    const HostRule &old = rules.at(row);
+    HostRule rule;
+    rule.address = old.address;
     if (column == 0)
         rule.address.setAddress(item->text());
-    else if (column == 1)
-        rule.pattern = QRegExp(item->text(), Qt::CaseInsensitive, syntaxOf(state));
-    else
-        return;
+    rule.pattern.setPatternSyntax(column == 1 ? syntaxOf(state) : old.pattern.patternSyntax());
+    rule.pattern.setCaseSensitivity(Qt::CaseInsensitive);
+    rule.pattern.setPattern(column == 1 ? item->text() : old.pattern.pattern());
+    if (column == 1 && !isTractable(rule.pattern))
+        log.appendLog(QStringLiteral("Rule %1 will never match: pattern too long or too complex to match in "
+                                     "bounded time")
+                          .arg(row + 1),
+                      LogLevel::Fails, false);
     rules.replace(row, std::move(rule));
 }
 

@@ -53,6 +53,8 @@ private:
     void start(int mode);
     void switchTo(int mode);
     void applySyntax(int mode);
+    // Logs how many rules never match because their pattern is too costly (dns/PatternCost.h).
+    void reportIntractableRules();
     // Binds the socket to 127.0.0.1 and the panel's port; a failure is logged and gives false.
     bool bindSocket();
     void refillTable();

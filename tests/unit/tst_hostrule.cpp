@@ -437,13 +437,13 @@ void TestHostRule::editsTakeEffect()
 
     HostRule edited = rules.at(0);
     edited.pattern.setPattern(QStringLiteral("*.other"));
-    rules.replace(0, edited);
+    rules.replace(0, HostRule(edited));
     QCOMPARE(patternsOf(rules), QStringList({"*.other", "*"}));
     QCOMPARE(answerHex(rules, "ads.test"), QByteArray("03030303"));
     QCOMPARE(answerHex(rules, "x.other"), QByteArray("02020202"));
 
     edited.address.setAddress(QStringLiteral("::1"));
-    rules.replace(0, edited);
+    rules.replace(0, HostRule(edited));
     QCOMPARE(answerHex(rules, "x.other"), QByteArray("00000000000000000000000000000001"));
 
     rules.append(HostRule{QHostAddress(QStringLiteral("4.4.4.4")),

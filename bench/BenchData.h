@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// Rule sets from bench/generate.py, made once and kept in the build folder. Gives the path prefix
+// of the files: PREFIX.hosts, PREFIX.queries and the dnsmasq forms.
+QString generated(int rules, int unindexed, double plainPerRule);
+
+// The query names of PREFIX.queries, as they come off the wire: mixed case, no trailing dot.
+QList<QByteArray> queryNames(const QString &prefix);

@@ -1,0 +1,81 @@
+#!/bin/bash
+# The real program beside dnsmasq on the same generated rule sets, one server after the other, each
+# alone in its own network and mount namespace (tests/support/sandbox.sh: an overlay on /etc, only
+# loopback), the server pinned to core 1 and dnsperf to core 0. Needs root, unshare, dnsperf,
+# dnsmasq and python3; the program from a build folder.
+#   bench/run.sh [-b BUILD_DIR] [-r "100 10000 100000"] [-d SECONDS] [-q RATE] [-m MATCH_SHARE]
+# For each rule count and server: queries/s at full load, average and 99th-percentile latency and
+# queries lost at RATE queries/s, start-up time until the first answer, peak resident memory; then
+# our queries/s as a ratio to the faster dnsmasq configuration.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=$root/build-perf
+counts="100 10000 100000"
+duration=10
+rate=5000
+match=0.5
+while getopts "b:r:d:q:m:" option; do
+    case $option in
+    b) build=$OPTARG ;;
+    r) counts=$OPTARG ;;
+    d) duration=$OPTARG ;;
+    q) rate=$OPTARG ;;
+    m) match=$OPTARG ;;
+    *) exit 2 ;;
+    esac
+done
+[ -x "$build/tarnowlock" ] || { echo "no $build/tarnowlock: build the target tarnowlock first" >&2; exit 1; }
+
+work=$(mktemp -d /tmp/tarnowlock-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+# A copy of the program in a folder of its own, with its settings made beforehand: the server in
+# wildcard mode, the log in LOG mode, one hosts list that is never updated (no download starts).
+program_folder() {
+    local folder=$work/program-$1
+    rm -rf "$folder"
+    mkdir -p "$folder"
+    cp "$build/tarnowlock" "$build/Tray.ico" "$folder/"
+    sqlite3 "$folder/settings" <<SQL
+create table General(Key char, Value char);
+insert into General values ('Server', 'Wildcard'), ('Log', '$1'), ('Editor', 'xdg-open'), ('Launch', 'No');
+create table Hosts(Name char, Selected int, UpdateUrl char, LastUpdate char, UpdateFrequency int);
+insert into Hosts values ('default.hosts', 1, '', '', -1);
+SQL
+    echo "$folder"
+}
+
+measure() {
+    local label=$1 prefix=$2
+    shift 2
+    bash "$root/tests/support/sandbox.sh" "$work/sandbox-$label-$(basename "$prefix")" \
+        bash "$here/measure.sh" "$label" "$prefix" "$duration" "$rate" "$@"
+}
+
+printf '%-9s %-20s %10s %9s %9s %9s %11s %9s\n' rules server queries/s avg_ms p99_ms lost startup_ms peak_MB
+for count in $counts; do
+    prefix=$work/rules-$count
+    python3 "$here/generate.py" --rules "$count" --match "$match" --prefix "$prefix"
+    results=()
+    for log in Off Detailed; do
+        folder=$(program_folder "$log")
+        results+=("$(cd "$folder" && QT_QPA_PLATFORM=offscreen measure "tarnowlock-log-$log" "$prefix" \
+            "$folder/tarnowlock" -silent)")
+    done
+    for form in host-record address; do
+        results+=("$(measure "dnsmasq-$form" "$prefix" dnsmasq --keep-in-foreground --no-resolv --no-hosts \
+            --listen-address=127.0.0.1 --bind-interfaces --port=53 --user=root \
+            --pid-file="$work/dnsmasq.pid" --log-facility="$work/dnsmasq.log" --conf-file="$prefix.$form.conf")")
+    done
+    for line in "${results[@]}"; do
+        read -r label qps avg p99 lost startup rss <<<"$line"
+        printf '%-9s %-20s %10s %9s %9s %9s %11s %9s\n' "$count" "$label" "$qps" "$avg" "$p99" "$lost" \
+            "$startup" "$(awk -v k="$rss" 'BEGIN {printf "%.1f", k / 1024}')"
+    done
+    ours=$(awk '$1 == "tarnowlock-log-Off" {print $2}' <<<"$(printf '%s\n' "${results[@]}")")
+    best=$(printf '%s\n' "${results[@]}" | awk '$1 ~ /^dnsmasq/ && $2 > best {best = $2} END {print best}')
+    host=$(printf '%s\n' "${results[@]}" | awk '$1 == "dnsmasq-host-record" {print $2}')
+    awk -v o="$ours" -v b="$best" -v h="$host" -v n="$count" 'BEGIN {
+        printf "%-9s log Off / faster dnsmasq: %.2f   log Off / dnsmasq host-record: %.2f\n", n, o / b, o / h }'
+done

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QRegExp>
+#include <QString>
+
+// QRegExp runs its patterns as a non-deterministic automaton without backtracking, so "(a+)+$" costs
+// no more than "a+$". What does cost is the automaton's size: counted repetitions copy their atom
+// (nested ones multiply, "((a{0,100}){0,100}){0,100}" exhausts memory while compiling), a loop over
+// k alternatives or nullable parts adds k*k transitions ("(a|a|...)+" with 250 alternatives takes
+// 17 s on a 253-character name), and back-references and look-aheads make a match grow with the
+// square of the name. A pattern whose estimated work is over these limits is never compiled or
+// matched: its rule never matches, as one with an invalid pattern.
+namespace PatternLimits {
+constexpr int maxLength = 1024; // characters of a pattern; far beyond any name a rule is for
+// Automaton steps per character of the name: about 0.2 us each, so at most about 0.15 s per rule
+// for the longest name a query may hold.
+constexpr double maxWorkPerCharacter = 3000;
+// Characters of the longest name looked up (RFC 1035 2.3.4: 255 octets on the wire).
+constexpr int maxNameCharacters = 253;
+} // namespace PatternLimits
+
+// QRegExp's automaton steps per character of the matched text, estimated from the pattern as its
+// syntax reads it; an upper bound for the patterns that QRegExp accepts. Back-references give
+// infinity.
+double patternWork(const QString &pattern, QRegExp::PatternSyntax syntax);
+
+// True when `pattern` stays within PatternLimits, so that QRegExp may compile and match it.
+bool isTractable(const QRegExp &pattern);

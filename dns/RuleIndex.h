@@ -1,0 +1,127 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QByteArray;
+class QRegExp;
+
+// Keys (lower-cased name bytes), each with the positions of the rules that carry it. The lowest
+// position of a key costs one probe; a bit filter answers most probes for absent keys without
+// touching the entries.
+class PositionTable {
+public:
+    static constexpr quint32 none = 0xffffffff;
+
+    bool isEmpty() const { return count == 0; }
+    // `hash` is keyHash() of the key.
+    void insert(std::string_view key, quint64 hash, quint32 position);
+    // The key must hold `position`.
+    void erase(std::string_view key, quint64 hash, quint32 position);
+    // The lowest position under the key, or none.
+    quint32 lowest(std::string_view key, quint64 hash) const;
+    void clear();
+
+    // Hashes the bytes from the last to the first, so that the hash of every suffix of a name comes
+    // from that of the next shorter one with one step.
+    static constexpr quint64 emptyHash = 0xcbf29ce484222325ull;
+    static quint64 extendHash(quint64 suffixHash, char byte)
+    {
+        return (suffixHash ^ uchar(byte)) * 0x100000001b3ull;
+    }
+    static quint64 keyHash(std::string_view key);
+
+private:
+    struct Slot {
+        quint64 hash;
+        quint32 keyAt;
+        quint32 keyLength;
+        quint32 lowest; // none: the slot is free
+        quint32 more;   // index in `extra` of the further positions of the key, ascending; or none
+    };
+    std::size_t home(quint64 hash) const { return std::size_t(hash) & (entries.size() - 1); }
+    // Two bits of one filter word stand for a key: one memory read rules out most absent keys.
+    std::size_t filterWord(quint64 hash) const { return std::size_t(hash >> 32) & (filter.size() - 1); }
+    static quint64 filterBits(quint64 hash)
+    {
+        return quint64(1) << (hash >> 58) | quint64(1) << ((hash >> 52) & 63);
+    }
+    std::string_view keyOf(const Slot &slot) const
+    {
+        return std::string_view(keys).substr(slot.keyAt, slot.keyLength);
+    }
+    // The slot that holds the key, or the free slot where it would go.
+    std::size_t find(std::string_view key, quint64 hash) const;
+    void removeSlot(std::size_t at);
+    // Re-lays the entries with `capacity` places, the filter, and the keys without the erased ones.
+    void rebuild(std::size_t capacity);
+    void addFurther(Slot &slot, quint32 position);
+
+    std::vector<Slot> entries;
+    std::vector<quint64> filter;
+    std::string keys;
+    std::size_t garbage = 0; // bytes of `keys` whose slot is gone
+    std::size_t count = 0;
+    std::vector<std::vector<quint32>> extra;
+    std::vector<quint32> freeExtra;
+};
+
+// Finds the first rule of an ordered list that matches a name without testing every rule. Each rule
+// carries its position: a number that grows with the rule's place in the list. Case-insensitive
+// wildcard patterns without wildcard characters are exact names, and "*" + such a literal is a
+// suffix; both are found by their lower-cased key. Every other rule (other wildcards, regular
+// expressions, case-sensitive patterns) stays in an ordered list that a lookup tests only up to the
+// best indexed candidate.
+class RuleIndex {
+public:
+    static constexpr quint32 none = PositionTable::none;
+
+    void add(const QRegExp &pattern, quint32 position);
+    // `pattern` must be as it was when added.
+    void remove(const QRegExp &pattern, quint32 position);
+    void clear();
+
+    // The position of the first rule that matches `name` (bytes as Latin-1 characters), or none.
+    // `matches(position)` tests an unindexed rule; it is called in position order, only for rules
+    // before the best indexed candidate.
+    template <typename Test> quint32 firstMatch(const QByteArray &name, Test &&matches) const
+    {
+        const quint32 best = lowestIndexed(name);
+        for (auto at = others.cbegin(); at != others.cend() && *at < best; ++at) {
+            if (matches(*at))
+                return *at;
+        }
+        return best;
+    }
+
+    // QRegExp ignores case by comparing QChar::toLower of both sides, one UTF-16 unit at a time;
+    // every Latin-1 character lowers to a Latin-1 character.
+    static char lowerLatin1(char byte) { return lowerTable[uchar(byte)]; }
+
+private:
+    enum class Kind { Exact, Suffix, Other, Never };
+    // Sorts a pattern and, for an exact name or a suffix, writes its key into `key`.
+    static Kind classify(const QRegExp &pattern, std::string &key);
+    quint32 lowestIndexed(const QByteArray &name) const;
+    // Suffix keys by length, the last entry for every length beyond, counted apart for keys that
+    // begin with a dot: probes skip absent lengths, and those of dotted keys start only at a dot.
+    std::size_t &suffixesOfLength(const std::string &key)
+    {
+        auto &lengths = !key.empty() && key.front() == '.' ? dottedSuffixLengths : suffixLengths;
+        return lengths[std::min(key.size(), longSuffix)];
+    }
+
+    static const std::array<char, 256> lowerTable;
+    static constexpr std::size_t longSuffix = 256;
+
+    PositionTable exact;
+    PositionTable suffixes;
+    std::array<std::size_t, longSuffix + 1> suffixLengths{};
+    std::array<std::size_t, longSuffix + 1> dottedSuffixLengths{};
+    std::vector<quint32> others; // ascending
+    std::string keyBuffer;
+};
