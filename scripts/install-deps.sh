@@ -11,7 +11,7 @@ packages=(
     util-linux iproute2 e2fsprogs procps bind9-dnsutils dnsperf xvfb xauth sqlite3
     # benchmarks and fuzzing: dnsmasq's binary only (the dnsmasq package would start a system
     # service on port 53), Google Benchmark, clang with its sanitizer and fuzzer runtimes
-    dnsmasq-base libbenchmark-dev clang-14 libclang-rt-14-dev valgrind
+    dnsmasq-base libbenchmark-dev clang-14 libclang-rt-14-dev valgrind python3
     # the Windows compile check
     g++-mingw-w64-x86-64-posix
 )
