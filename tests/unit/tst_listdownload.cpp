@@ -174,9 +174,6 @@ void TestListDownload::outcome_data()
     route.closeAfter = large.size() / 2;
     QTest::newRow("closes half-way, with Content-Length")
         << Routes{{requested, route}} << UpdateOutcome::Failed << oldContent;
-    route.chunked = true;
-    QTest::newRow("closes half-way, chunked")
-        << Routes{{requested, route}} << UpdateOutcome::Failed << oldContent;
     route = serving(body);
     route.closeAfter = 0;
     QTest::newRow("closes after the header")
