@@ -7,8 +7,8 @@
 namespace {
 
 constexpr double infinite = std::numeric_limits<double>::infinity();
-// QRegExp refuses larger repetition counts; counting further would only slow the estimate.
-constexpr int maxRepetition = 1025;
+// QRegExp's largest repetition count.
+constexpr int maxRepetition = 1024;
 
 // A part of the automaton: its states and transitions, how many states enter and leave it, whether
 // it can match nothing or holds a capturing group, and the work of its look-aheads per character of
@@ -80,13 +80,17 @@ Piece optional(Piece piece)
 Piece repeated(const Piece &atom, int min, int max)
 {
     Piece piece;
+    if (min > maxRepetition || max > maxRepetition) {
+        piece.states = infinite; // QRegExp refuses the pattern; no count is spent on it
+        return piece;
+    }
     if (max < 0) {
-        for (int i = 0; i + 1 < min && i < maxRepetition; ++i)
+        for (int i = 0; i + 1 < min; ++i)
             piece = sequence(piece, atom);
         const Piece last = loop(atom);
         return sequence(piece, min == 0 ? optional(last) : last);
     }
-    for (int i = 0; i < max && i < maxRepetition; ++i)
+    for (int i = 0; i < max; ++i)
         piece = sequence(piece, i < min ? atom : optional(atom));
     return piece;
 }

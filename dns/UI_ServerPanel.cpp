@@ -5,6 +5,7 @@
 #include "log/LogSink.h"
 #include "platform/Platform.h"
 
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QNetworkDatagram>
@@ -187,10 +188,15 @@ void UI_ServerPanel::handler()
 
 void UI_ServerPanel::loadHosts()
 {
-    loadSystemHostsRules(rules, platform.systemHostsPathSlashed());
+    const QString path = platform.systemHostsPathSlashed();
+    loadSystemHostsRules(rules, path);
     if (state != ServerState::Off) {
         rules.setSyntax(syntaxOf(state));
         reportIntractableRules();
+        // A start counts its rules in its own line; a reload would otherwise drop them in silence.
+        if (!QFileInfo(path).isFile() || !QFileInfo(path).isReadable())
+            log.appendLog(QStringLiteral("Can't read %1! The server has no rules").arg(path), LogLevel::Fails,
+                          false);
     }
     setDisabled(false);
     setToolTip(QString());

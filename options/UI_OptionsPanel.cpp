@@ -146,6 +146,8 @@ UI_OptionsPanel::~UI_OptionsPanel()
         QObject::disconnect(replies[row], nullptr, finishedMapper, nullptr);
         // Takes its reply along, and with it the unfinished temporary file.
         delete networkManagers[row];
+        // Out of the table while the bar covers its cell, so the table does not delete it.
+        delete sourceItems[row];
     }
 }
 

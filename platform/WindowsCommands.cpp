@@ -1,12 +1,16 @@
 #include "platform/WindowsCommands.h"
 
+#include <algorithm>
+
 namespace {
 
 // Quotes a path for cmd.exe. Inside quotes cmd takes & | < > ^ literally, but a quote would end
-// them and %NAME% would still be expanded, so paths holding either are refused.
+// them, %NAME% would still be expanded and a line break ends the command, so paths holding any of
+// these are refused (no Windows file name holds a control character).
 bool quote(const QString &path, QString *out)
 {
-    if (path.isEmpty() || path.contains(QLatin1Char('"')) || path.contains(QLatin1Char('%')))
+    const bool control = std::any_of(path.cbegin(), path.cend(), [](QChar c) { return c.unicode() < 0x20; });
+    if (path.isEmpty() || control || path.contains(QLatin1Char('"')) || path.contains(QLatin1Char('%')))
         return false;
     *out = QLatin1Char('"') + QString(path).replace(QLatin1Char('/'), QLatin1Char('\\')) + QLatin1Char('"');
     return true;

@@ -31,6 +31,14 @@ private slots:
             << "";
         QTest::newRow("a percent sign would expand: refused") << QStringList{".\\hosts\\%PATH%.hosts"} << "t"
                                                               << "";
+        QTest::newRow("blanks and every shell character at once")
+            << QStringList{".\\hosts\\ & | ; ' $ ( ) < > ^ `.hosts"} << "C:\\a b&c\\hosts"
+            << "\"copy \".\\hosts\\ & | ; ' $ ( ) < > ^ `.hosts\" /B \"C:\\a b&c\\hosts\" /Y\"";
+        QTest::newRow("a line feed would end the command: refused")
+            << QStringList{".\\hosts\\a\n calc .hosts"} << "t"
+            << "";
+        QTest::newRow("a carriage return: refused") << QStringList{".\\hosts\\a\rcalc.hosts"} << "t"
+                                                    << "";
         QTest::newRow("quote in the target: refused") << QStringList{"a"} << "t\""
                                                       << "";
         QTest::newRow("no source: refused") << QStringList{} << hosts << "";

@@ -1,0 +1,82 @@
+#!/bin/bash
+# Sustained load: the real program, log in Detailed mode, alone in the namespace sandbox
+# (tests/support/sandbox.sh: an overlay on /etc, only loopback), under dnsperf for DURATION seconds
+# at 90% of the highest rate it takes, the server pinned to core 1 and dnsperf to core 0. Reports
+# the queries sent and lost, the resident memory at a tenth, half and all of the run (1, 5 and 10
+# minutes by default), and its growth per million queries answered in between. Needs root, unshare,
+# dnsperf and python3; the program from a build folder.
+#   bench/soak.sh [-b BUILD_DIR] [-r RULES] [-d SECONDS]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+
+if [ "${1:-}" = --inside ]; then
+    # In the sandbox: PROGRAM_FOLDER PREFIX DURATION
+    folder=$2 prefix=$3 duration=$4
+    cp "$prefix.hosts" /etc/hosts
+    probe_name=$(grep -v -m1 nowhere "$prefix.queries" | cut -d' ' -f1)
+    cd "$folder"
+    QT_QPA_PLATFORM=offscreen taskset -c 1 ./tarnowlock -silent >/dev/null 2>&1 &
+    server=$!
+    trap 'kill -TERM "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
+    [ "$(python3 "$here/probe.py" "$probe_name" "$(date +%s%N)" 120)" != -1 ] || { echo "no answer" >&2; exit 1; }
+
+    # The highest rate it takes: 100 queries outstanding for ten seconds.
+    full=$(taskset -c 0 dnsperf -s 127.0.0.1 -d "$prefix.queries" -l 10 -t 1 -q 100 2>&1)
+    rate=$(awk '/Queries per second/ {printf "%d", $4 * 0.9}' <<<"$full")
+
+    rss() { awk '/VmRSS/ {print $2}' "/proc/$server/status"; }
+    start_rss=$(rss)
+    taskset -c 0 dnsperf -s 127.0.0.1 -d "$prefix.queries" -l "$duration" -t 1 -Q "$rate" -S 1 \
+        >"$folder/dnsperf.log" 2>&1 &
+    load=$!
+    # Resident memory and answered queries at a tenth, half and the end of the run.
+    samples=()
+    elapsed=0
+    for at in $((duration / 10)) $((duration / 2)) $((duration - 1)); do
+        sleep $((at - elapsed))
+        elapsed=$at
+        answered=$(awk '/^[0-9.]+: [0-9.]+$/ {sum += $2} END {printf "%d", sum}' "$folder/dnsperf.log" 2>/dev/null ||
+            echo 0)
+        samples+=("$at $(rss) $answered")
+    done
+    wait "$load"
+    sent=$(awk '/Queries sent/ {print $3}' "$folder/dnsperf.log")
+    lost=$(awk '/Queries lost/ {print $3, $4}' "$folder/dnsperf.log")
+    printf 'rate %s queries/s (90%% of %s); sent %s, lost %s\n' "$rate" \
+        "$(awk '/Queries per second/ {print $4}' <<<"$full")" "$sent" "$lost"
+    printf 'resident memory before the load: %.1f MB\n' "$(awk -v k="$start_rss" 'BEGIN {print k / 1024}')"
+    for sample in "${samples[@]}"; do
+        read -r at kb answered <<<"$sample"
+        printf 'after %4d s: %8.1f MB resident, %10d queries answered\n' "$at" \
+            "$(awk -v k="$kb" 'BEGIN {print k / 1024}')" "$answered"
+    done
+    read -r _ first_kb first_answered <<<"${samples[0]}"
+    read -r _ last_kb last_answered <<<"${samples[2]}"
+    awk -v a="$first_kb" -v b="$last_kb" -v qa="$first_answered" -v qb="$last_answered" 'BEGIN {
+        if (qb > qa) printf "growth: %.1f MB per million queries answered\n", (b - a) / 1024 / ((qb - qa) / 1e6) }'
+    exit 0
+fi
+
+build=$root/build-perf
+rules=10000
+duration=600
+while getopts "b:r:d:" option; do
+    case $option in
+    b) build=$OPTARG ;;
+    r) rules=$OPTARG ;;
+    d) duration=$OPTARG ;;
+    *) exit 2 ;;
+    esac
+done
+[ -x "$build/tarnowlock" ] || { echo "no $build/tarnowlock: build the target tarnowlock first" >&2; exit 1; }
+[ "$duration" -ge 30 ] || { echo "the run takes at least 30 seconds" >&2; exit 2; }
+
+work=$(mktemp -d /tmp/tarnowlock-soak.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/rules
+python3 "$here/generate.py" --rules "$rules" --match 0.5 --prefix "$prefix"
+# A fresh folder: the program creates its settings with the defaults, the log in Detailed mode.
+mkdir -p "$work/program"
+cp "$build/tarnowlock" "$build/Tray.ico" "$work/program/"
+bash "$root/tests/support/sandbox.sh" "$work/sandbox" bash "$0" --inside "$work/program" "$prefix" "$duration"
