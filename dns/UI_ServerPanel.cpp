@@ -194,7 +194,8 @@ void UI_ServerPanel::loadHosts()
         rules.setSyntax(syntaxOf(state));
         reportIntractableRules();
         // A start counts its rules in its own line; a reload would otherwise drop them in silence.
-        if (!QFileInfo(path).isFile() || !QFileInfo(path).isReadable())
+        const QFileInfo file(path);
+        if (!file.isFile() || !file.isReadable())
             log.appendLog(QStringLiteral("Can't read %1! The server has no rules").arg(path), LogLevel::Fails,
                           false);
     }
