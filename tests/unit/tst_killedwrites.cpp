@@ -1,18 +1,24 @@
 // SIGKILL in the middle of the program's writes: the apply over the hosts file, the copy of a local
-// list, the save of the settings. A child process (this program, started with --write-loop) writes
-// two versions in turn, as fast as it can, until it is killed at a chosen moment; the file must then
-// hold exactly one of the two, never a mix, a part or nothing.
+// list, the download of a list, the save of the settings. A child process (this program, started with
+// --write-loop) writes two versions in turn, as fast as it can, until it is killed at a chosen moment; the
+// file must then hold exactly one of the two, never a mix, a part or nothing.
+#include "options/ListDownload.h"
 #include "platform/LinuxPlatform.h"
 #include "settings/SettingsStore.h"
+#include "tests/support/HttpTestServer.h"
 #include "tests/support/WholeFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <utility>
 
 namespace {
 
@@ -57,12 +63,27 @@ char settingsFileVersion(const QString &file)
     return '?';
 }
 
-// The child: writes version A, says "ready", then B, A, B... until killed or out of time.
+// Downloads `source` over `target` as the updater does; true once the new list replaced it.
+bool download(QNetworkAccessManager &manager, const QUrl &source, const QString &target)
+{
+    QNetworkReply *reply = manager.get(listRequest(source));
+    auto *receiver = new ListDownload(reply, target);
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    const bool updated = receiver->finish() == UpdateOutcome::Updated;
+    delete reply; // takes the receiver along
+    return updated;
+}
+
+// The child: writes version A, says "ready", then B, A, B... until killed or out of time. FOLDER
+// holds the versions' files; for a download it is the address the versions are served under.
 int writeLoop(const QStringList &arguments)
 {
     const QString kind = arguments.value(0);
     const QString target = arguments.value(1);
     const QString folder = arguments.value(2);
+    QNetworkAccessManager manager;
     LinuxPaths paths;
     paths.hostsFile = target;
     LinuxPlatform platform(paths);
@@ -78,6 +99,8 @@ int writeLoop(const QStringList &arguments)
                 {folder + QStringLiteral("/1") + version, folder + QStringLiteral("/2") + version});
         else if (kind == QLatin1String("copy"))
             written = platform.copyFile(folder + QStringLiteral("/1") + version, target);
+        else if (kind == QLatin1String("download"))
+            written = download(manager, QUrl(folder + QStringLiteral("/1") + version), target);
         else
             written = store.save(settings[round % 2]);
         if (!written)
@@ -104,7 +127,7 @@ void TestKilledWrites::killedWhileWriting_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("killAfterMs"); // after the first version is whole
-    for (const char *kind : {"apply", "copy", "settings"}) {
+    for (const char *kind : {"apply", "copy", "download", "settings"}) {
         for (int ms : {0, 1, 3, 7, 15, 30, 60, 120})
             QTest::addRow("%s, killed after %d ms", kind, ms) << QString::fromLatin1(kind) << ms;
     }
@@ -129,14 +152,28 @@ void TestKilledWrites::killedWhileWriting()
     QVERIFY(writeWholeFile(dir.filePath(QStringLiteral("2B")), lists[3]));
     const QByteArray applied[] = {lists[0] + lists[1], lists[2] + lists[3]};
     const QByteArray copied[] = {lists[0], lists[2]};
+    // The lists served in pieces, so that a download lasts a while.
+    HttpTestServer server;
+    QVERIFY2(server.isListening(), qPrintable(server.errorString()));
+    for (const auto &[path, body] : {std::pair{"/1A", lists[0]}, std::pair{"/1B", lists[2]}}) {
+        HttpTestServer::Route route;
+        route.body = body;
+        route.bytesPerTick = 256 * 1024;
+        route.tickMs = 10;
+        server.setRoute(QString::fromLatin1(path), route);
+    }
+    const QString served = kind == QLatin1String("download") ? server.url(QString()).toString() : dir.path();
 
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(),
-                {QString::fromLatin1(writeLoopArgument), kind, target, dir.path()});
+                {QString::fromLatin1(writeLoopArgument), kind, target, served});
     QVERIFY(child.waitForStarted(5000));
-    QVERIFY2(child.waitForReadyRead(30000) && child.readLine() == "ready\n",
+    // The event loop runs meanwhile: the server answers the child's requests.
+    QVERIFY2(QTest::qWaitFor([&child] { return child.canReadLine() || child.state() != QProcess::Running; },
+                             30000) &&
+                 child.readLine() == "ready\n",
              qPrintable(QString::fromLocal8Bit(child.readAllStandardError())));
-    QTest::qSleep(killAfterMs);
+    QTest::qWait(killAfterMs);
     ::kill(pid_t(child.processId()), SIGKILL);
     QVERIFY(child.waitForFinished(10000));
     QCOMPARE(child.exitStatus(), QProcess::CrashExit);
