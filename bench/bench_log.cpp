@@ -3,9 +3,10 @@
 
 #include "log/UI_LogPanel.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTextBrowser>
 #include <QWindow>
 
@@ -74,15 +75,3 @@ void BM_RepaintAlone(benchmark::State &state)
 BENCHMARK(BM_RepaintAlone);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    // Offscreen unless a platform is chosen: under xvfb-run with "xcb" the repaint paints for real.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -6,8 +6,6 @@
 #include "tests/support/FakePlatform.h"
 #include "tests/support/RecordingLog.h"
 
-#include <QApplication>
-
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
@@ -52,14 +50,3 @@ void BM_LoadHostsWithTable(benchmark::State &state)
 BENCHMARK(BM_LoadHostsWithTable)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
