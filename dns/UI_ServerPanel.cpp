@@ -177,8 +177,11 @@ void UI_ServerPanel::handler()
         return;
     }
     socket->writeDatagram(reply, datagram.senderAddress(), quint16(datagram.senderPort()));
+    const bool answered = message.header.RCODE == Dns::noError;
+    if (!log.records(!answered))
+        return; // no text to build for a log that keeps nothing of this query
     const QString question = QStringLiteral("Question for ") + printable(message.question.QNAME);
-    if (message.header.RCODE == Dns::noError) {
+    if (answered) {
         log.appendLog(question, LogLevel::Question, false);
         log.appendLog(QStringLiteral("Answered with ") + message.answerText(), LogLevel::Answer, false);
     } else {

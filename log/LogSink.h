@@ -21,4 +21,6 @@ public:
     virtual ~LogSink() = default;
     // `detailedOnly` lines are dropped unless the log is in its Detailed mode.
     virtual void appendLog(const QString &text, int level, bool detailedOnly) = 0;
+    // Whether a line with this flag would be kept; lets a busy caller skip building its text.
+    virtual bool records(bool /*detailedOnly*/) const { return true; }
 };

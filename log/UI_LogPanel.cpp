@@ -41,7 +41,7 @@ UI_LogPanel::~UI_LogPanel() = default;
 
 void UI_LogPanel::appendLog(const QString &text, int level, bool detailedOnly)
 {
-    if (status == LogStatus::Off || (status == LogStatus::Brief && detailedOnly))
+    if (!records(detailedOnly))
         return;
     browser->moveCursor(QTextCursor::End);
     QTextCursor cursor = browser->textCursor();
@@ -54,6 +54,11 @@ void UI_LogPanel::appendLog(const QString &text, int level, bool detailedOnly)
     cursor.insertBlock();
     // Shown at once, also while the caller keeps the GUI thread busy.
     repaint();
+}
+
+bool UI_LogPanel::records(bool detailedOnly) const
+{
+    return status != LogStatus::Off && !(status == LogStatus::Brief && detailedOnly);
 }
 
 QString UI_LogPanel::fileNameFor(const QDateTime &when)

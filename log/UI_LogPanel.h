@@ -22,6 +22,7 @@ public:
     ~UI_LogPanel() override;
 
     void appendLog(const QString &text, int level, bool detailedOnly) override;
+    bool records(bool detailedOnly) const override;
 
     // The file name save() writes to at `when`, relative to the working directory.
     static QString fileNameFor(const QDateTime &when);
