@@ -48,6 +48,11 @@ UpdateOutcome ListDownload::finish()
     if (reply->error() != QNetworkReply::NoError || !succeeded(*reply))
         return UpdateOutcome::Failed;
     receive();
+    // Qt can take a connection closed early for the end of the body: one shorter than announced is cut off.
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (announced.isValid() && !reply->hasRawHeader("Content-Encoding") &&
+        file.pos() < announced.toLongLong())
+        return UpdateOutcome::Failed;
     if (unwritable || !file.commit())
         return UpdateOutcome::SaveFailed;
     return UpdateOutcome::Updated;
