@@ -15,6 +15,8 @@ bool succeeded(const QNetworkReply &reply)
     return code >= 200 && code < 300 && code != 206;
 }
 
+constexpr qint64 readBufferBytes = 1 << 20;
+
 } // namespace
 
 QNetworkRequest listRequest(const QUrl &source, int transferTimeoutMs)
@@ -30,6 +32,9 @@ ListDownload::ListDownload(QNetworkReply *reply, const QString &target)
     : QObject(reply), reply(reply), file(target)
 {
     unwritable = !file.open(QIODevice::WriteOnly);
+    // Unlimited by default: the network thread would read ahead of the disk and hold a list of
+    // hundreds of megabytes in memory, more than once over.
+    reply->setReadBufferSize(readBufferBytes);
     connect(reply, &QNetworkReply::readyRead, this, &ListDownload::receive);
 }
 
