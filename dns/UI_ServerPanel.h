@@ -9,7 +9,8 @@
 class LogSink;
 class Platform;
 class QGridLayout;
-class QTableWidget;
+class QTableView;
+class RuleTableModel;
 class QUdpSocket;
 
 namespace ServerState {
@@ -31,7 +32,7 @@ public:
 
     int serverState() const { return state; }
     const HostRules &hostRules() const { return rules; }
-    QTableWidget *ruleTable() const { return table; }
+    QTableView *ruleTable() const { return table; }
     QUdpSocket *serverSocket() const { return socket; }
 
 public slots:
@@ -57,7 +58,7 @@ private:
     void reportIntractableRules();
     // Binds the socket to 127.0.0.1 and the panel's port; a failure is logged and gives false.
     bool bindSocket();
-    void refillTable();
+    void fitTable();
     static QRegExp::PatternSyntax syntaxOf(int mode);
 
     LogSink &log;
@@ -67,8 +68,7 @@ private:
     int state = ServerState::Off;
     quint16 port;
     QGridLayout *layout;
-    QTableWidget *table;
+    QTableView *table;
+    RuleTableModel *ruleModel;
     QUdpSocket *socket;
-    const Qt::ItemFlags rowItemFlags = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled |
-                                       Qt::ItemIsDropEnabled | Qt::ItemIsUserCheckable;
 };

@@ -8,7 +8,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QNetworkDatagram>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
@@ -101,28 +101,25 @@ QStringList ruleRows(const HostRules &rules)
     return rows;
 }
 
-QString itemText(const QTableWidgetItem *item)
+// The rows as the table shows them.
+QStringList tableRows(const QTableView &table)
 {
-    return item ? item->text() : QStringLiteral("<no item>");
-}
-
-QStringList tableRows(const QTableWidget &table)
-{
+    const QAbstractItemModel &model = *table.model();
     QStringList rows;
-    for (int row = 0; row < table.rowCount(); ++row)
-        rows << itemText(table.item(row, 0)) + QStringLiteral(" | ") + itemText(table.item(row, 1));
+    for (int row = 0; row < model.rowCount(); ++row)
+        rows << model.index(row, 0).data().toString() + QStringLiteral(" | ") +
+                    model.index(row, 1).data().toString();
     return rows;
 }
 
-// Flags of both items of each row, as numbers.
-QList<int> rowFlags(const QTableWidget &table)
+// Flags of both cells of each row, as numbers.
+QList<int> rowFlags(const QTableView &table)
 {
+    const QAbstractItemModel &model = *table.model();
     QList<int> flags;
-    for (int row = 0; row < table.rowCount(); ++row) {
-        for (int column = 0; column < 2; ++column) {
-            const QTableWidgetItem *item = table.item(row, column);
-            flags << (item ? int(item->flags()) : -1);
-        }
+    for (int row = 0; row < model.rowCount(); ++row) {
+        for (int column = 0; column < 2; ++column)
+            flags << int(model.flags(model.index(row, column)));
     }
     return flags;
 }
@@ -206,6 +203,7 @@ private slots:
     void tableFollowsServer();
     void insertAndEdit_data();
     void insertAndEdit();
+    void userRowEditableAfterLoadedRowDeleted();
     void deleteSelectedRows_data();
     void deleteSelectedRows();
     void editedDomainTakesModeSyntax_data();
@@ -259,7 +257,7 @@ void TestServerPanel::perform(const QString &step)
 {
     const QStringList words = step.split(QLatin1Char(' '));
     const QString &verb = words.first();
-    QTableWidget &table = *panel->ruleTable();
+    QTableView &table = *panel->ruleTable();
     if (verb == QLatin1String("setStatus")) {
         panel->setStatus(step.section(QLatin1Char(' '), 1));
     } else if (verb == QLatin1String("rewriteHosts")) {
@@ -321,7 +319,7 @@ void TestServerPanel::constructedOff()
     QVERIFY(!panel->isEnabled());
     QCOMPARE(panel->toolTip(), QStringLiteral("Server is off"));
     QCOMPARE(panel->hostRules().size(), 0);
-    QCOMPARE(panel->ruleTable()->rowCount(), 0);
+    QCOMPARE(panel->ruleTable()->model()->rowCount(), 0);
     QCOMPARE(panel->serverSocket()->state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(log->lines, QStringList());
     QCOMPARE(platform->store.writes, QStringList());
@@ -627,7 +625,7 @@ void TestServerPanel::absentHostsFile()
                                       QStringLiteral("0 0 rules in total. Server started!")}) +
                              pointDns);
     QVERIFY(panel->isEnabled());
-    QCOMPARE(panel->ruleTable()->rowCount(), 0);
+    QCOMPARE(panel->ruleTable()->model()->rowCount(), 0);
 
     Client client;
     QVERIFY2(client.bind(), qPrintable(client.error()));
@@ -724,10 +722,11 @@ void TestServerPanel::reloadKeepsSyntax()
 
 void TestServerPanel::tableColumnsAndLoadedRows()
 {
-    const QTableWidget &table = *panel->ruleTable();
-    QCOMPARE(table.columnCount(), 2);
-    QCOMPARE(table.horizontalHeaderItem(0)->text(), QStringLiteral("Address"));
-    QCOMPARE(table.horizontalHeaderItem(1)->text(), QStringLiteral("Domain"));
+    const QTableView &table = *panel->ruleTable();
+    const QAbstractItemModel &model = *table.model();
+    QCOMPARE(model.columnCount(), 2);
+    QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Address"));
+    QCOMPARE(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Domain"));
     QVERIFY(table.horizontalHeader()->stretchLastSection());
     QVERIFY(table.alternatingRowColors());
     QCOMPARE(table.parentWidget(), panel.get());
@@ -815,6 +814,17 @@ void TestServerPanel::insertAndEdit()
     QCOMPARE(ruleRows(panel->hostRules()), rows);
     QCOMPARE(rowFlags(*panel->ruleTable()), QList<int>(2 * hostsRules.size(), 61) + flags);
     QCOMPARE(log->lines.filter(QStringLiteral("Notice")), lines);
+}
+
+void TestServerPanel::userRowEditableAfterLoadedRowDeleted()
+{
+    panel->Wildcard();
+    const int userRow = int(hostsRules.size()) - 1;
+    performAll(
+        {"insNewRule", "selectRow 0", "delCurrentRow", QStringLiteral("type %1 1 *.new.test").arg(userRow)});
+    QCOMPARE(tableRows(*panel->ruleTable()),
+             hostsRules.mid(1) + QStringList{QStringLiteral(" | *.new.test")});
+    QCOMPARE(rowFlags(*panel->ruleTable()), QList<int>(2 * userRow, 61) + QList<int>(2, 63));
 }
 
 void TestServerPanel::deleteSelectedRows_data()

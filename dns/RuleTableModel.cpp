@@ -1,0 +1,111 @@
+#include "dns/RuleTableModel.h"
+
+namespace {
+
+constexpr int columns = 2;
+
+// Loaded rules can be selected, dragged and checked but not edited; the user's rows can be edited.
+constexpr Qt::ItemFlags loadedRowFlags = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled |
+                                         Qt::ItemIsDropEnabled | Qt::ItemIsUserCheckable;
+constexpr Qt::ItemFlags userRowFlags = loadedRowFlags | Qt::ItemIsEditable;
+
+} // namespace
+
+RuleTableModel::RuleTableModel(HostRules &rules, QObject *parent) : QAbstractTableModel(parent), rules(rules)
+{
+}
+
+int RuleTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : rules.size();
+}
+
+int RuleTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : columns;
+}
+
+QString RuleTableModel::cellText(int row, int column) const
+{
+    if (row == editRow && column == editColumn)
+        return editText;
+    const HostRule &rule = rules.at(row);
+    return column == 0 ? rule.address.toString() : rule.pattern.pattern();
+}
+
+QVariant RuleTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid) ||
+        (role != Qt::DisplayRole && role != Qt::EditRole))
+        return QVariant();
+    return cellText(index.row(), index.column());
+}
+
+QVariant RuleTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < columns)
+        return section == 0 ? QStringLiteral("Address") : QStringLiteral("Domain");
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+Qt::ItemFlags RuleTableModel::flags(const QModelIndex &index) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid))
+        return Qt::NoItemFlags;
+    return index.row() < loadedRows ? loadedRowFlags : userRowFlags;
+}
+
+bool RuleTableModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable))
+        return false;
+    const QString text = value.toString();
+    if (text == cellText(index.row(), index.column()))
+        return true;
+    editRow = index.row();
+    editColumn = index.column();
+    editText = text;
+    emit cellChanged(editRow, editColumn);
+    editRow = editColumn = -1;
+    editText.clear();
+    return true;
+}
+
+void RuleTableModel::load(const QString &path)
+{
+    beginResetModel();
+    loadSystemHostsRules(rules, path);
+    loadedRows = rules.size();
+    endResetModel();
+}
+
+void RuleTableModel::clear()
+{
+    beginResetModel();
+    rules.clear();
+    loadedRows = 0;
+    endResetModel();
+}
+
+void RuleTableModel::appendRule()
+{
+    const int row = rules.size();
+    beginInsertRows(QModelIndex(), row, row);
+    rules.append(HostRule());
+    endInsertRows();
+}
+
+void RuleTableModel::removeRule(int row)
+{
+    beginRemoveRows(QModelIndex(), row, row);
+    rules.removeAt(row);
+    if (row < loadedRows)
+        --loadedRows;
+    endRemoveRows();
+}
+
+void RuleTableModel::replaceRule(int row, HostRule &&rule)
+{
+    rules.replace(row, std::move(rule));
+    emit dataChanged(index(row, 0), index(row, columns - 1));
+}
