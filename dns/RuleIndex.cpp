@@ -195,6 +195,7 @@ const std::array<char, 256> RuleIndex::lowerTable = [] {
 
 RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
 {
+    key.clear();
     // Too costly to compile or to match within a bounded time: its rule never matches.
     if (!isTractable(pattern))
         return Kind::Never;
@@ -202,16 +203,25 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
         return Kind::Other;
     const QString text = pattern.pattern();
     const bool suffix = text.startsWith(QLatin1Char('*'));
-    key.clear();
+    bool wild = false;
     bool latin1 = true;
+    // Runs of plain characters between wildcards; `key` keeps the longest one finished so far.
+    std::string run;
     for (qsizetype at = suffix ? 1 : 0; at < text.size(); ++at) {
         const QChar character = text.at(at);
         switch (character.unicode()) {
         case '*':
         case '?':
+            wild = true;
+            if (run.size() > key.size())
+                key.swap(run);
+            run.clear();
+            continue;
         case '[':
         case ']':
         case '\\':
+            // Sets and escapes: no literal is taken from such a pattern.
+            key.clear();
             return Kind::Other;
         default:
             break;
@@ -222,8 +232,16 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
         if (lower > 0xff)
             latin1 = false;
         else
-            key.push_back(char(lower));
+            run.push_back(char(lower));
     }
+    if (wild) {
+        if (run.size() > key.size())
+            key.swap(run);
+        if (!latin1)
+            key.clear();
+        return Kind::Other;
+    }
+    key.swap(run);
     if (!latin1)
         return Kind::Never;
     return suffix ? Kind::Suffix : Kind::Exact;
@@ -239,9 +257,15 @@ void RuleIndex::add(const QRegExp &pattern, quint32 position)
         suffixes.insert(keyBuffer, PositionTable::keyHash(keyBuffer), position);
         ++suffixesOfLength(keyBuffer);
         break;
-    case Kind::Other:
-        insertSorted(others, position);
+    case Kind::Other: {
+        // Appends come in rising order; only an edit inserts in the middle.
+        auto at = others.end();
+        if (!others.empty() && others.back().position > position)
+            at = std::lower_bound(others.begin(), others.end(), position,
+                                  [](const Unindexed &rule, quint32 value) { return rule.position < value; });
+        others.insert(at, Unindexed{position, keyBuffer});
         break;
+    }
     case Kind::Never:
         break;
     }
@@ -257,9 +281,14 @@ void RuleIndex::remove(const QRegExp &pattern, quint32 position)
         suffixes.erase(keyBuffer, PositionTable::keyHash(keyBuffer), position);
         --suffixesOfLength(keyBuffer);
         break;
-    case Kind::Other:
-        eraseSorted(others, position);
+    case Kind::Other: {
+        const auto at =
+            std::lower_bound(others.begin(), others.end(), position,
+                             [](const Unindexed &rule, quint32 value) { return rule.position < value; });
+        Q_ASSERT(at != others.end() && at->position == position);
+        others.erase(at);
         break;
+    }
     case Kind::Never:
         break;
     }
@@ -275,12 +304,9 @@ void RuleIndex::clear()
     others.shrink_to_fit();
 }
 
-quint32 RuleIndex::lowestIndexed(const QByteArray &name) const
+quint32 RuleIndex::lowestIndexed(std::string_view key) const
 {
-    const std::size_t length = std::size_t(name.size());
-    QVarLengthArray<char, 256> lowered(qsizetype(length) + 1);
-    std::transform(name.cbegin(), name.cend(), lowered.begin(), lowerLatin1);
-    const std::string_view key(lowered.constData(), length);
+    const std::size_t length = key.size();
 
     // Every suffix of the name, the empty one and the whole name included, is a candidate suffix
     // key; their hashes grow from the end one byte at a time.

@@ -1,13 +1,15 @@
 #pragma once
 
+#include <QByteArray>
+#include <QVarLengthArray>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <string_view>
 #include <vector>
 
-class QByteArray;
 class QRegExp;
 
 // Keys (lower-cased name bytes), each with the positions of the rules that carry it. The lowest
@@ -87,13 +89,16 @@ public:
 
     // The position of the first rule that matches `name` (bytes as Latin-1 characters), or none.
     // `matches(position)` tests an unindexed rule; it is called in position order, only for rules
-    // before the best indexed candidate.
+    // before the best indexed candidate whose literal text the name holds.
     template <typename Test> quint32 firstMatch(const QByteArray &name, Test &&matches) const
     {
-        const quint32 best = lowestIndexed(name);
-        for (auto at = others.cbegin(); at != others.cend() && *at < best; ++at) {
-            if (matches(*at))
-                return *at;
+        QVarLengthArray<char, 256> buffer(name.size());
+        std::transform(name.cbegin(), name.cend(), buffer.begin(), lowerLatin1);
+        const std::string_view lowered(buffer.constData(), std::size_t(buffer.size()));
+        const quint32 best = lowestIndexed(lowered);
+        for (auto at = others.cbegin(); at != others.cend() && at->position < best; ++at) {
+            if (lowered.find(at->literal) != std::string_view::npos && matches(at->position))
+                return at->position;
         }
         return best;
     }
@@ -104,9 +109,15 @@ public:
 
 private:
     enum class Kind { Exact, Suffix, Other, Never };
-    // Sorts a pattern and, for an exact name or a suffix, writes its key into `key`.
+    // An unindexed rule, and a text that every name it matches holds, lower-cased (may be empty).
+    struct Unindexed {
+        quint32 position;
+        std::string literal;
+    };
+    // Sorts a pattern and writes its key into `key`: for an exact name or a suffix the text to look
+    // up, for another wildcard the longest run of plain characters, which a match must contain.
     static Kind classify(const QRegExp &pattern, std::string &key);
-    quint32 lowestIndexed(const QByteArray &name) const;
+    quint32 lowestIndexed(std::string_view loweredName) const;
     // Suffix keys by length, the last entry for every length beyond, counted apart for keys that
     // begin with a dot: probes skip absent lengths, and those of dotted keys start only at a dot.
     std::size_t &suffixesOfLength(const std::string &key)
@@ -122,6 +133,6 @@ private:
     PositionTable suffixes;
     std::array<std::size_t, longSuffix + 1> suffixLengths{};
     std::array<std::size_t, longSuffix + 1> dottedSuffixLengths{};
-    std::vector<quint32> others; // ascending
+    std::vector<Unindexed> others; // by ascending position
     std::string keyBuffer;
 };
