@@ -51,6 +51,8 @@ public:
     bool findAnswer(const QByteArray &name, quint16 &rdlength, QByteArray &rdata) const;
     // The index of the rule that decides `name` as findAnswer() looks it up, or -1 when none matches.
     int firstMatch(const QByteArray &name) const;
+    // How many rules never match because their pattern is too costly to match in bounded time.
+    int intractableCount() const { return int(ruleIndex.intractableCount()); }
 
 private:
     // Gives the rule just put at the end its position and indexes it.

@@ -198,7 +198,7 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
     key.clear();
     // Too costly to compile or to match within a bounded time: its rule never matches.
     if (!isTractable(pattern))
-        return Kind::Never;
+        return Kind::Intractable;
     if (pattern.patternSyntax() != QRegExp::Wildcard || pattern.caseSensitivity() != Qt::CaseInsensitive)
         return Kind::Other;
     const QString text = pattern.pattern();
@@ -266,6 +266,9 @@ void RuleIndex::add(const QRegExp &pattern, quint32 position)
         others.insert(at, Unindexed{position, keyBuffer});
         break;
     }
+    case Kind::Intractable:
+        ++intractable;
+        break;
     case Kind::Never:
         break;
     }
@@ -289,6 +292,9 @@ void RuleIndex::remove(const QRegExp &pattern, quint32 position)
         others.erase(at);
         break;
     }
+    case Kind::Intractable:
+        --intractable;
+        break;
     case Kind::Never:
         break;
     }
@@ -302,6 +308,7 @@ void RuleIndex::clear()
     dottedSuffixLengths.fill(0);
     others.clear();
     others.shrink_to_fit();
+    intractable = 0;
 }
 
 quint32 RuleIndex::lowestIndexed(std::string_view key) const

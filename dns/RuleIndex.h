@@ -87,6 +87,9 @@ public:
     void remove(const QRegExp &pattern, quint32 position);
     void clear();
 
+    // Rules whose pattern is too costly to match in bounded time (dns/PatternCost.h): they never match.
+    std::size_t intractableCount() const { return intractable; }
+
     // The position of the first rule that matches `name` (bytes as Latin-1 characters), or none.
     // `matches(position)` tests an unindexed rule; it is called in position order, only for rules
     // before the best indexed candidate whose literal text the name holds.
@@ -108,7 +111,7 @@ public:
     static char lowerLatin1(char byte) { return lowerTable[uchar(byte)]; }
 
 private:
-    enum class Kind { Exact, Suffix, Other, Never };
+    enum class Kind { Exact, Suffix, Other, Never, Intractable };
     // An unindexed rule, and a text that every name it matches holds, lower-cased (may be empty).
     struct Unindexed {
         quint32 position;
@@ -134,5 +137,6 @@ private:
     std::array<std::size_t, longSuffix + 1> suffixLengths{};
     std::array<std::size_t, longSuffix + 1> dottedSuffixLengths{};
     std::vector<Unindexed> others; // by ascending position
+    std::size_t intractable = 0;
     std::string keyBuffer;
 };

@@ -124,9 +124,7 @@ void UI_ServerPanel::applySyntax(int mode)
 
 void UI_ServerPanel::reportIntractableRules()
 {
-    int count = 0;
-    for (int i = 0; i < rules.size(); ++i)
-        count += isTractable(rules.at(i).pattern) ? 0 : 1;
+    const int count = rules.intractableCount();
     if (count > 0)
         log.appendLog(QStringLiteral("%1 rule(s) will never match: pattern too long or too complex to match "
                                      "in bounded time")
