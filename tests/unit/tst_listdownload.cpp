@@ -2,14 +2,11 @@
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/ImmutablePath.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -48,32 +45,6 @@ HttpTestServer::Route redirectTo(const QByteArray &location)
     return route;
 }
 
-// Resident memory of this process in kB: now, or its peak since resetPeakMemory().
-qint64 memoryKb(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-bool resetPeakMemory()
-{
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    return clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
-}
-
-QByteArray fileHash(const QString &path)
-{
-    QFile file(path);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    return file.open(QIODevice::ReadOnly) && hash.addData(&file) ? hash.result() : QByteArray();
-}
-
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -96,13 +67,12 @@ private slots:
     void unwritableTarget_data();
     void unwritableTarget();
     void request();
-    void hugeBodyGoesStraightToDisk();
 
 private:
     // Runs a download of `requested` into the list file and tells how it ended; `whileRunning`
     // gets the download once it is under way.
     UpdateOutcome download(int timeoutMs = listTransferTimeoutMs,
-                           const std::function<void(ListDownload &)> &whileRunning = {}, QUrl url = QUrl());
+                           const std::function<void(ListDownload &)> &whileRunning = {});
     QStringList folderEntries() const;
 
     std::unique_ptr<QTemporaryDir> dir;
@@ -129,10 +99,10 @@ void TestListDownload::cleanup()
 }
 
 UpdateOutcome TestListDownload::download(int timeoutMs,
-                                         const std::function<void(ListDownload &)> &whileRunning, QUrl url)
+                                         const std::function<void(ListDownload &)> &whileRunning)
 {
     QNetworkAccessManager manager;
-    QNetworkReply *reply = manager.get(listRequest(url.isEmpty() ? server->url(requested) : url, timeoutMs));
+    QNetworkReply *reply = manager.get(listRequest(server->url(requested), timeoutMs));
     auto *download = new ListDownload(reply, target);
     QSignalSpy finished(reply, &QNetworkReply::finished);
     if (whileRunning)
@@ -319,57 +289,6 @@ void TestListDownload::request()
              int(QNetworkRequest::NoLessSafeRedirectPolicy));
     QCOMPARE(request.maximumRedirectsAllowed(), maxListRedirects);
     QCOMPARE(request.transferTimeout(), 1234);
-}
-
-void TestListDownload::hugeBodyGoesStraightToDisk()
-{
-    // 200 MB served from disk by a server of its own process, so that this process holds only
-    // what the download keeps.
-    constexpr qint64 size = 200ll * 1024 * 1024;
-    QTemporaryDir served;
-    QVERIFY(served.isValid());
-    QFile body(served.filePath(QStringLiteral("big.hosts")));
-    QVERIFY(body.open(QIODevice::WriteOnly));
-    QByteArray block = listBody(20000);
-    block.resize(1024 * 1024, '\n');
-    for (qint64 written = 0; written < size; written += block.size()) {
-        block[0] = char('0' + written / block.size() % 10); // no two neighbouring megabytes alike
-        QCOMPARE(body.write(block), qint64(block.size()));
-    }
-    body.close();
-
-    QProcess python;
-    python.setWorkingDirectory(served.path());
-    python.setProcessChannelMode(QProcess::MergedChannels);
-    python.start(QStringLiteral("python3"),
-                 {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
-                  QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("0")});
-    QVERIFY2(python.waitForStarted(), "python3 is needed");
-    const QRegularExpression serving(QStringLiteral("port (\\d+)"));
-    QRegularExpressionMatch port;
-    QTRY_VERIFY_WITH_TIMEOUT((port = serving.match(QString::fromLatin1(python.peek(4096)))).hasMatch(),
-                             10000);
-
-    QVERIFY(resetPeakMemory());
-    const qint64 before = memoryKb("VmRSS:");
-    const UpdateOutcome outcome =
-        download(listTransferTimeoutMs, {},
-                 QUrl(QStringLiteral("http://127.0.0.1:%1/big.hosts").arg(port.captured(1))));
-    const qint64 peakGrowthKb = memoryKb("VmHWM:") - before;
-    python.kill();
-    python.waitForFinished();
-
-    QCOMPARE(outcome, UpdateOutcome::Updated);
-    QCOMPARE(QFileInfo(target).size(), size);
-    QCOMPARE(fileHash(target), fileHash(body.fileName()));
-    QCOMPARE(folderEntries(), QStringList{QStringLiteral("list.hosts")});
-#if !defined(__SANITIZE_ADDRESS__)
-    // Freed buffers stay in the address sanitizer's quarantine, which would count here.
-    QVERIFY2(peakGrowthKb < size / 1024 / 10,
-             qPrintable(QStringLiteral("%1 kB more at the peak").arg(peakGrowthKb)));
-#else
-    Q_UNUSED(peakGrowthKb)
-#endif
 }
 
 QTEST_GUILESS_MAIN(TestListDownload)
