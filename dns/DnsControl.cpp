@@ -1,6 +1,7 @@
 #include "dns/DnsControl.h"
 
 #include "log/LogSink.h"
+#include "platform/FileReplace.h"
 #include "platform/NameServerStore.h"
 #include "platform/Platform.h"
 
@@ -97,7 +98,7 @@ void DnsControl::delDNSServer()
 {
     say(QStringLiteral("Rolling back DNS..."), LogLevel::Begins);
     QFile file(rollBackPath);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!openRegularFile(file, QIODevice::ReadOnly)) {
         say(QStringLiteral("DNS has not been changed!"), LogLevel::Succeeds);
         return;
     }

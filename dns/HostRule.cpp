@@ -1,5 +1,7 @@
 #include "dns/HostRule.h"
 
+#include "platform/FileReplace.h"
+
 #include <QFile>
 #include <QStringView>
 #include <QTextStream>
@@ -197,7 +199,7 @@ void loadSystemHostsRules(HostRules &rules, const QString &path)
 {
     rules.clear();
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!openRegularFile(file, QIODevice::ReadOnly))
         return;
     QTextStream stream(&file);
     // The local 8-bit encoding, not Qt 6's UTF-8 default; a byte-order mark still selects its own.

@@ -59,8 +59,10 @@ bool replaceFileWith(const QString &target, const QStringList &sources, QString 
         return fail(error, temp.errorString());
     for (const QString &source : sources) {
         QFile in(source);
-        if (!in.open(QIODevice::ReadOnly))
-            return fail(error, source + QStringLiteral(": ") + in.errorString());
+        if (!openRegularFile(in, QIODevice::ReadOnly))
+            return fail(error, source + QStringLiteral(": ") +
+                                   (in.error() != QFileDevice::NoError ? in.errorString()
+                                                                       : QStringLiteral("not a file")));
         if (!pump(in, temp))
             return fail(error, in.error() != QFileDevice::NoError ? in.errorString() : temp.errorString());
     }
@@ -79,4 +81,9 @@ bool replaceFileWith(const QString &target, const QStringList &sources, QString 
     if (renameError != EBUSY && renameError != EXDEV && renameError != EPERM)
         return fail(error, QString::fromLocal8Bit(std::strerror(renameError)));
     return writeInPlace(temp, path, error);
+}
+
+bool openRegularFile(QFile &file, QIODevice::OpenMode mode)
+{
+    return QFileInfo(file.fileName()).isFile() && file.open(mode);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 
@@ -10,3 +11,9 @@
 // followed and left a link. The target keeps its permissions. On false `error` says why and the
 // target is as it was.
 bool replaceFileWith(const QString &target, const QStringList &sources, QString *error = nullptr);
+
+class QFile;
+
+// Opens `file` only when it is a regular file or a link to one. Opening a named pipe waits for a
+// writer, and the program with it; a device or a folder holds no hosts lines either.
+bool openRegularFile(QFile &file, QIODevice::OpenMode mode);

@@ -32,7 +32,7 @@ QStringList ResolvConfStore::interfaces() const
 QString ResolvConfStore::nameServer(const QString &interfacePath) const
 {
     QFile file(interfacePath);
-    if (interfacePath != path || !file.open(QIODevice::ReadOnly | QIODevice::Text))
+    if (interfacePath != path || !openRegularFile(file, QIODevice::ReadOnly | QIODevice::Text))
         return absent;
     QStringList servers;
     while (!file.atEnd()) {
@@ -51,7 +51,7 @@ QString ResolvConfStore::dhcpNameServer(const QString &) const
 void ResolvConfStore::setNameServer(const QString &interfacePath, const QString &servers)
 {
     QFile file(interfacePath);
-    if (interfacePath != path || !file.open(QIODevice::ReadOnly))
+    if (interfacePath != path || !openRegularFile(file, QIODevice::ReadOnly))
         return;
     const QByteArray old = file.readAll();
     file.close();

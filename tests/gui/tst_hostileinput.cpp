@@ -27,6 +27,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -790,6 +792,8 @@ void TestHostileInput::hostsFileChangedUnderTheServer_data()
     QTest::newRow("emptied") << "emptied" << 0 << "servfail" << false;
     QTest::newRow("deleted") << "deleted" << 0 << "servfail" << true;
     QTest::newRow("a folder in its place") << "folder" << 0 << "servfail" << true;
+    // Opening a pipe without a writer would wait for one, and the server with it.
+    QTest::newRow("a named pipe in its place") << "pipe" << 0 << "servfail" << true;
 }
 
 void TestHostileInput::hostsFileChangedUnderTheServer()
@@ -811,6 +815,8 @@ void TestHostileInput::hostsFileChangedUnderTheServer()
         QVERIFY(QFile::remove(hosts));
         if (change == QLatin1String("folder"))
             QVERIFY(QDir().mkdir(hosts));
+        else if (change == QLatin1String("pipe"))
+            QCOMPARE(mkfifo(QFile::encodeName(hosts).constData(), 0644), 0);
     }
     // The rules in memory answer on.
     DnsTestClient client;

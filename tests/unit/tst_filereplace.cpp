@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestFileReplace : public QObject {
@@ -50,12 +51,27 @@ private slots:
     void failureLeavesTheTargetWhole_data()
     {
         QTest::addColumn<QString>("missingSource");
-        QTest::newRow("first source missing") << "first";
-        QTest::newRow("last source missing") << "last";
+        QTest::addColumn<QString>("inItsPlace"); // at the path of the source that is no file
+        QTest::newRow("first source missing") << "first"
+                                              << "";
+        QTest::newRow("last source missing") << "last"
+                                             << "";
+        QTest::newRow("a folder as source") << "last"
+                                            << "folder";
+        // Reading it would wait for a writer that never comes.
+        QTest::newRow("a named pipe as source") << "first"
+                                                << "pipe";
     }
     void failureLeavesTheTargetWhole()
     {
         QFETCH(QString, missingSource);
+        QFETCH(QString, inItsPlace);
+        QFile::remove(path("absent")); // the rows share the folder
+        QDir(dir.path()).rmdir(QStringLiteral("absent"));
+        if (inItsPlace == QLatin1String("folder"))
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("absent")));
+        else if (inItsPlace == QLatin1String("pipe"))
+            QCOMPARE(mkfifo(QFile::encodeName(path("absent")).constData(), 0644), 0);
         QVERIFY(writeWholeFile(path("present"), "present\n"));
         const QStringList sources = missingSource == "first" ? QStringList{path("absent"), path("present")}
                                                              : QStringList{path("present"), path("absent")};
