@@ -24,32 +24,34 @@ QStringView nextField(QStringView text, qsizetype &from)
     return text.sliced(start, from - start);
 }
 
-// QRegExp has a move assignment but no move constructor, and its copy compiles the pattern; so a
-// rule enters the list by assignment into a slot, leaving the pattern to compile on first use.
-void moveInto(HostRule &slot, HostRule &rule)
-{
-    slot.address = std::move(rule.address);
-    slot.pattern = std::move(rule.pattern);
-}
-
 } // namespace
 
-void HostRules::append(HostRule rule)
+HostRule HostRules::StoredRule::rule() const
 {
-    moveInto(rules.emplaceBack(), rule);
+    // Set piece by piece, the pattern compiles on its first match, not here.
+    HostRule made;
+    made.address = address;
+    made.pattern.setPatternSyntax(syntax);
+    made.pattern.setCaseSensitivity(caseSensitivity);
+    made.pattern.setPattern(pattern);
+    return made;
+}
+
+void HostRules::push(StoredRule &&rule)
+{
+    rules.push_back(std::move(rule));
     indexLast();
+}
+
+void HostRules::append(const HostRule &rule)
+{
+    push(StoredRule{rule.address, rule.pattern.pattern(), rule.pattern.patternSyntax(),
+                    rule.pattern.caseSensitivity()});
 }
 
 void HostRules::appendWildcard(const QHostAddress &address, const QString &pattern)
 {
-    HostRule &rule = rules.emplaceBack();
-    rule.address = address;
-    // Set one by one, the pattern waits for its first match to compile; QRegExp's constructor would
-    // compile it at once, at some 15 microseconds and 7 kB a rule.
-    rule.pattern.setPatternSyntax(QRegExp::Wildcard);
-    rule.pattern.setCaseSensitivity(Qt::CaseInsensitive);
-    rule.pattern.setPattern(pattern);
-    indexLast();
+    push(StoredRule{address, pattern, QRegExp::Wildcard, Qt::CaseInsensitive});
 }
 
 void HostRules::indexLast()
@@ -62,26 +64,29 @@ void HostRules::indexLast()
         rebuildIndex();
     }
     positions.push_back(nextPosition);
-    ruleIndex.add(rules.constLast().pattern, nextPosition++);
+    ruleIndex.add(rules.back().rule().pattern, nextPosition++);
 }
 
-void HostRules::replace(int index, HostRule &&rule)
+void HostRules::replace(int index, const HostRule &rule)
 {
-    ruleIndex.remove(rules.at(index).pattern, positions[index]);
-    moveInto(rules[index], rule);
-    ruleIndex.add(rules.at(index).pattern, positions[index]);
+    StoredRule &stored = rules[std::size_t(index)];
+    ruleIndex.remove(stored.rule().pattern, positions[std::size_t(index)]);
+    stored = StoredRule{rule.address, rule.pattern.pattern(), rule.pattern.patternSyntax(),
+                        rule.pattern.caseSensitivity()};
+    ruleIndex.add(rule.pattern, positions[std::size_t(index)]);
 }
 
 void HostRules::removeAt(int index)
 {
-    ruleIndex.remove(rules.at(index).pattern, positions[index]);
-    rules.removeAt(index);
+    ruleIndex.remove(rules[std::size_t(index)].rule().pattern, positions[std::size_t(index)]);
+    rules.erase(rules.begin() + index);
     positions.erase(positions.begin() + index);
 }
 
 void HostRules::clear()
 {
     rules.clear();
+    rules.shrink_to_fit();
     positions.clear();
     positions.shrink_to_fit();
     nextPosition = 0;
@@ -92,9 +97,9 @@ void HostRules::setSyntax(QRegExp::PatternSyntax syntax)
 {
     // A start gives loaded rules the syntax they already have: the index then stays as it is.
     bool changed = false;
-    for (HostRule &rule : rules) {
-        if (rule.pattern.patternSyntax() != syntax) {
-            rule.pattern.setPatternSyntax(syntax);
+    for (StoredRule &rule : rules) {
+        if (rule.syntax != syntax) {
+            rule.syntax = syntax;
             changed = true;
         }
     }
@@ -107,7 +112,7 @@ void HostRules::rebuildIndex()
     ruleIndex.clear();
     // Over `positions`: an append that renumbers comes here with its rule not yet positioned.
     for (std::size_t at = 0; at < positions.size(); ++at)
-        ruleIndex.add(rules.at(qsizetype(at)).pattern, positions[at]);
+        ruleIndex.add(rules[at].rule().pattern, positions[at]);
 }
 
 int HostRules::indexOf(quint32 position) const
@@ -120,16 +125,7 @@ int HostRules::indexOf(quint32 position) const
 
 int HostRules::firstMatch(const QByteArray &name) const
 {
-    // The text is made only when a rule outside the index must be tested.
-    QString text;
-    bool haveText = false;
-    const quint32 found = ruleIndex.firstMatch(name, [&](quint32 position) {
-        if (!haveText) {
-            text = QString::fromLatin1(name);
-            haveText = true;
-        }
-        return rules.at(indexOf(position)).pattern.exactMatch(text);
-    });
+    const quint32 found = ruleIndex.firstMatch(name);
     return found == RuleIndex::none ? -1 : indexOf(found);
 }
 
@@ -138,13 +134,13 @@ bool HostRules::findAnswer(const QByteArray &name, quint16 &rdlength, QByteArray
     const int found = firstMatch(name);
     if (found < 0)
         return false;
-    const HostRule &rule = rules.at(found);
-    if (rule.address.protocol() == QAbstractSocket::IPv4Protocol) {
-        const quint32 ip = rule.address.toIPv4Address();
+    const QHostAddress &address = addressAt(found);
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        const quint32 ip = address.toIPv4Address();
         const char bytes[4] = {char(ip >> 24), char(ip >> 16), char(ip >> 8), char(ip)};
         rdata = QByteArray(bytes, sizeof bytes);
     } else {
-        const Q_IPV6ADDR ip = rule.address.toIPv6Address();
+        const Q_IPV6ADDR ip = address.toIPv6Address();
         rdata = QByteArray(reinterpret_cast<const char *>(ip.c), sizeof ip.c);
     }
     rdlength = quint16(rdata.size());

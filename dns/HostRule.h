@@ -4,10 +4,10 @@
 
 #include <QByteArray>
 #include <QHostAddress>
-#include <QList>
 #include <QRegExp>
 #include <QString>
 
+#include <deque>
 #include <vector>
 
 // One rule of the DNS server: names matching `pattern` are answered with `address`. The pattern
@@ -18,26 +18,25 @@ struct HostRule {
     QHostAddress address;
     QRegExp pattern;
 };
-// Both members are a pointer to shared data, safe to move in memory. Declared so, a growing rule
-// list moves its rules with memmove; otherwise it copies each QRegExp, which compiles it.
-Q_DECLARE_TYPEINFO(HostRule, Q_RELOCATABLE_TYPE);
 
 // The server's ordered rule list: the file's lines first, then the rows the user appended. Position
 // i is row i of the rule table. Duplicates stay; the first rule that matches a name decides it.
-// Rules change only through these calls, so that a lookup index can follow every change.
+// Rules change only through these calls, so that a lookup index can follow every change. Each rule
+// is kept as its address and the text, syntax and case sensitivity of its pattern; a QRegExp (some
+// 400 bytes before it even compiles) is made only for a rule that the index cannot look up by text.
 class HostRules {
 public:
     // An `index` must be a valid position, as for QList.
-    int size() const { return rules.size(); }
-    const HostRule &at(int index) const { return rules.at(index); }
+    int size() const { return int(rules.size()); }
+    // The rule at `index`, its pattern not yet compiled.
+    HostRule at(int index) const { return rules[std::size_t(index)].rule(); }
+    const QHostAddress &addressAt(int index) const { return rules[std::size_t(index)].address; }
+    const QString &patternAt(int index) const { return rules[std::size_t(index)].pattern; }
 
-    void append(HostRule rule);
-    // Appends a case-insensitive wildcard rule. Its pattern compiles on its first match, unlike one
-    // that comes through append(): QRegExp has no move constructor, so passing it on copies it, and
-    // that compiles it.
+    void append(const HostRule &rule);
+    // Appends a case-insensitive wildcard rule.
     void appendWildcard(const QHostAddress &address, const QString &pattern);
-    // By reference, for the same reason: a rule passed by value copies its QRegExp.
-    void replace(int index, HostRule &&rule);
+    void replace(int index, const HostRule &rule);
     void removeAt(int index);
     void clear();
 
@@ -55,12 +54,23 @@ public:
     int intractableCount() const { return int(ruleIndex.intractableCount()); }
 
 private:
+    struct StoredRule {
+        QHostAddress address;
+        QString pattern;
+        QRegExp::PatternSyntax syntax;
+        Qt::CaseSensitivity caseSensitivity;
+
+        HostRule rule() const;
+    };
+
+    void push(StoredRule &&rule);
     // Gives the rule just put at the end its position and indexes it.
     void indexLast();
     int indexOf(quint32 position) const;
     void rebuildIndex();
 
-    QList<HostRule> rules;
+    // A deque: growing it neither copies the rules nor holds them twice, as a vector does.
+    std::deque<StoredRule> rules;
     // Parallel to `rules`: each rule's position in the index, rising with its place in the list.
     // Removals leave gaps, so no later rule needs a new position.
     std::vector<quint32> positions;

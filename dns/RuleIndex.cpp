@@ -3,7 +3,6 @@
 #include "dns/PatternCost.h"
 
 #include <QByteArray>
-#include <QRegExp>
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -263,7 +262,11 @@ void RuleIndex::add(const QRegExp &pattern, quint32 position)
         if (!others.empty() && others.back().position > position)
             at = std::lower_bound(others.begin(), others.end(), position,
                                   [](const Unindexed &rule, quint32 value) { return rule.position < value; });
-        others.insert(at, Unindexed{position, keyBuffer});
+        auto copy = std::make_unique<QRegExp>();
+        copy->setPatternSyntax(pattern.patternSyntax());
+        copy->setCaseSensitivity(pattern.caseSensitivity());
+        copy->setPattern(pattern.pattern());
+        others.insert(at, Unindexed{position, keyBuffer, std::move(copy)});
         break;
     }
     case Kind::Intractable:
@@ -309,6 +312,28 @@ void RuleIndex::clear()
     others.clear();
     others.shrink_to_fit();
     intractable = 0;
+}
+
+quint32 RuleIndex::firstMatch(const QByteArray &name) const
+{
+    QVarLengthArray<char, 256> buffer(name.size());
+    std::transform(name.cbegin(), name.cend(), buffer.begin(), lowerLatin1);
+    const std::string_view lowered(buffer.constData(), std::size_t(buffer.size()));
+    const quint32 best = lowestIndexed(lowered);
+    // The text for QRegExp is made only when an unindexed rule must be tested.
+    QString text;
+    bool haveText = false;
+    for (auto at = others.cbegin(); at != others.cend() && at->position < best; ++at) {
+        if (lowered.find(at->literal) == std::string_view::npos)
+            continue;
+        if (!haveText) {
+            text = QString::fromLatin1(name);
+            haveText = true;
+        }
+        if (at->pattern->exactMatch(text))
+            return at->position;
+    }
+    return best;
 }
 
 quint32 RuleIndex::lowestIndexed(std::string_view key) const

@@ -1,16 +1,15 @@
 #pragma once
 
-#include <QByteArray>
-#include <QVarLengthArray>
+#include <QRegExp>
 #include <QtGlobal>
 
-#include <algorithm>
 #include <array>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-class QRegExp;
+class QByteArray;
 
 // Keys (lower-cased name bytes), each with the positions of the rules that carry it. The lowest
 // position of a key costs one probe; a bit filter answers most probes for absent keys without
@@ -91,20 +90,7 @@ public:
     std::size_t intractableCount() const { return intractable; }
 
     // The position of the first rule that matches `name` (bytes as Latin-1 characters), or none.
-    // `matches(position)` tests an unindexed rule; it is called in position order, only for rules
-    // before the best indexed candidate whose literal text the name holds.
-    template <typename Test> quint32 firstMatch(const QByteArray &name, Test &&matches) const
-    {
-        QVarLengthArray<char, 256> buffer(name.size());
-        std::transform(name.cbegin(), name.cend(), buffer.begin(), lowerLatin1);
-        const std::string_view lowered(buffer.constData(), std::size_t(buffer.size()));
-        const quint32 best = lowestIndexed(lowered);
-        for (auto at = others.cbegin(); at != others.cend() && at->position < best; ++at) {
-            if (lowered.find(at->literal) != std::string_view::npos && matches(at->position))
-                return at->position;
-        }
-        return best;
-    }
+    quint32 firstMatch(const QByteArray &name) const;
 
     // QRegExp ignores case by comparing QChar::toLower of both sides, one UTF-16 unit at a time;
     // every Latin-1 character lowers to a Latin-1 character.
@@ -112,10 +98,12 @@ public:
 
 private:
     enum class Kind { Exact, Suffix, Other, Never, Intractable };
-    // An unindexed rule, and a text that every name it matches holds, lower-cased (may be empty).
+    // An unindexed rule: its pattern, and a text that every name it matches holds, lower-cased (may
+    // be empty). Held by pointer: a QRegExp has no move constructor, and a copy compiles it.
     struct Unindexed {
         quint32 position;
         std::string literal;
+        std::unique_ptr<QRegExp> pattern;
     };
     // Sorts a pattern and writes its key into `key`: for an exact name or a suffix the text to look
     // up, for another wildcard the longest run of plain characters, which a match must contain.

@@ -29,8 +29,7 @@ QString RuleTableModel::cellText(int row, int column) const
 {
     if (row == editRow && column == editColumn)
         return editText;
-    const HostRule &rule = rules.at(row);
-    return column == 0 ? rule.address.toString() : rule.pattern.pattern();
+    return column == 0 ? rules.addressAt(row).toString() : rules.patternAt(row);
 }
 
 QVariant RuleTableModel::data(const QModelIndex &index, int role) const
@@ -104,8 +103,8 @@ void RuleTableModel::removeRule(int row)
     endRemoveRows();
 }
 
-void RuleTableModel::replaceRule(int row, HostRule &&rule)
+void RuleTableModel::replaceRule(int row, const HostRule &rule)
 {
-    rules.replace(row, std::move(rule));
+    rules.replace(row, rule);
     emit dataChanged(index(row, 0), index(row, columns - 1));
 }

@@ -32,7 +32,7 @@ public:
     // Appends an empty rule as an editable row.
     void appendRule();
     void removeRule(int row);
-    void replaceRule(int row, HostRule &&rule);
+    void replaceRule(int row, const HostRule &rule);
 
 signals:
     void cellChanged(int row, int column);

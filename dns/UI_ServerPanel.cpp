@@ -258,7 +258,7 @@ void UI_ServerPanel::saveCellChanges(int row, int column)
     const QString text = ruleModel->cellText(row, column);
     // Built afresh, its pattern set piece by piece: a QRegExp compiles when constructed with a
     // pattern or copied, however costly the pattern.
-    const HostRule &old = rules.at(row);
+    const HostRule old = rules.at(row);
     HostRule rule;
     rule.address = old.address;
     if (column == 0)
@@ -271,7 +271,7 @@ void UI_ServerPanel::saveCellChanges(int row, int column)
                                      "bounded time")
                           .arg(row + 1),
                       LogLevel::Fails, false);
-    ruleModel->replaceRule(row, std::move(rule));
+    ruleModel->replaceRule(row, rule);
 }
 
 void UI_ServerPanel::insNewRule()
