@@ -29,16 +29,18 @@ const RuleSet &ruleSet(int rules, int unindexed)
     return set;
 }
 
-void lookUp(benchmark::State &state, int unindexed)
+// Looks up the first `distinct` names of the query file in turn (all of them when 0).
+void lookUp(benchmark::State &state, int unindexed, qsizetype distinct = 0)
 {
     const RuleSet &set = ruleSet(int(state.range(0)), unindexed);
+    const qsizetype names = distinct > 0 ? qMin(distinct, set.names.size()) : set.names.size();
     quint16 rdlength = 0;
     QByteArray rdata;
     qsizetype next = 0;
     qint64 answered = 0;
     for (auto _ : state) {
         answered += set.rules.findAnswer(set.names[next], rdlength, rdata);
-        next = next + 1 == set.names.size() ? 0 : next + 1;
+        next = next + 1 == names ? 0 : next + 1;
     }
     state.counters["answered"] = benchmark::Counter(double(answered), benchmark::Counter::kAvgIterations);
 }
@@ -49,6 +51,15 @@ void BM_FindAnswerIndexed(benchmark::State &state)
     lookUp(state, 0);
 }
 BENCHMARK(BM_FindAnswerIndexed)->Arg(100)->Arg(10000)->Arg(100000)->Arg(1000000);
+
+// The same on 1,000 names asked again and again, as a machine's own traffic repeats itself: what
+// stays is the work of a lookup, without the memory misses of 100,000 different names in a table
+// larger than the cache.
+void BM_FindAnswerIndexedRepeated(benchmark::State &state)
+{
+    lookUp(state, 0, 1000);
+}
+BENCHMARK(BM_FindAnswerIndexedRepeated)->Arg(100)->Arg(10000)->Arg(100000)->Arg(1000000);
 
 // With 16 rules outside the index (25 of the 100): names that no indexed rule answers early pay for
 // testing them with QRegExp.
