@@ -3,6 +3,9 @@
 namespace {
 
 constexpr int columns = 2;
+// A cell shows at most this much of its text: laying out a pattern of a 50 MB hosts line to size its
+// column took seconds and gigabytes, and no one reads past the first screen. Edits get the whole text.
+constexpr qsizetype shownCharacters = 4096;
 
 // Loaded rules can be selected, dragged and checked but not edited; the user's rows can be edited.
 constexpr Qt::ItemFlags loadedRowFlags = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled |
@@ -37,7 +40,10 @@ QVariant RuleTableModel::data(const QModelIndex &index, int role) const
     if (!checkIndex(index, CheckIndexOption::IndexIsValid) ||
         (role != Qt::DisplayRole && role != Qt::EditRole))
         return QVariant();
-    return cellText(index.row(), index.column());
+    const QString text = cellText(index.row(), index.column());
+    if (role == Qt::DisplayRole && text.size() > shownCharacters)
+        return text.first(shownCharacters) + QChar(0x2026); // an ellipsis
+    return text;
 }
 
 QVariant RuleTableModel::headerData(int section, Qt::Orientation orientation, int role) const

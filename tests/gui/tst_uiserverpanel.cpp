@@ -204,6 +204,7 @@ private slots:
     void insertAndEdit_data();
     void insertAndEdit();
     void userRowEditableAfterLoadedRowDeleted();
+    void longPatternShownCut();
     void deleteSelectedRows_data();
     void deleteSelectedRows();
     void editedDomainTakesModeSyntax_data();
@@ -825,6 +826,17 @@ void TestServerPanel::userRowEditableAfterLoadedRowDeleted()
     QCOMPARE(tableRows(*panel->ruleTable()),
              hostsRules.mid(1) + QStringList{QStringLiteral(" | *.new.test")});
     QCOMPARE(rowFlags(*panel->ruleTable()), QList<int>(2 * userRow, 61) + QList<int>(2, 63));
+}
+
+void TestServerPanel::longPatternShownCut()
+{
+    const QString pattern = QStringLiteral("*.") + QString(10000, QLatin1Char('a'));
+    QVERIFY(writeWholeFile(platform->hostsFile, "192.0.2.7 " + pattern.toLatin1() + "\n"));
+    panel->Wildcard();
+    const QModelIndex cell = panel->ruleTable()->model()->index(0, 1);
+    QCOMPARE(cell.data(Qt::DisplayRole).toString(), pattern.left(4096) + QChar(0x2026));
+    QCOMPARE(cell.data(Qt::EditRole).toString(), pattern);
+    QCOMPARE(panel->hostRules().patternAt(0), pattern);
 }
 
 void TestServerPanel::deleteSelectedRows_data()
