@@ -1,5 +1,6 @@
 #include "dns/HostRule.h"
 
+#include "dns/PatternCost.h"
 #include "platform/FileReplace.h"
 
 #include <QFile>
@@ -26,14 +27,16 @@ QStringView nextField(QStringView text, qsizetype &from)
 
 } // namespace
 
-HostRule HostRules::StoredRule::rule() const
+HostRules::StoredRule HostRules::StoredRule::of(const HostRule &rule)
 {
-    // Set piece by piece, the pattern compiles on its first match, not here.
-    HostRule made;
-    made.address = address;
-    made.pattern.setPatternSyntax(syntax);
-    made.pattern.setCaseSensitivity(caseSensitivity);
-    made.pattern.setPattern(pattern);
+    return StoredRule{rule.address, rule.pattern.pattern(), rule.pattern.patternSyntax(),
+                      rule.pattern.caseSensitivity()};
+}
+
+QRegExp HostRules::StoredRule::regExp() const
+{
+    QRegExp made;
+    setPatternLazily(made, pattern, syntax, caseSensitivity);
     return made;
 }
 
@@ -45,8 +48,7 @@ void HostRules::push(StoredRule &&rule)
 
 void HostRules::append(const HostRule &rule)
 {
-    push(StoredRule{rule.address, rule.pattern.pattern(), rule.pattern.patternSyntax(),
-                    rule.pattern.caseSensitivity()});
+    push(StoredRule::of(rule));
 }
 
 void HostRules::appendWildcard(const QHostAddress &address, const QString &pattern)
@@ -64,21 +66,20 @@ void HostRules::indexLast()
         rebuildIndex();
     }
     positions.push_back(nextPosition);
-    ruleIndex.add(rules.back().rule().pattern, nextPosition++);
+    ruleIndex.add(rules.back().regExp(), nextPosition++);
 }
 
 void HostRules::replace(int index, const HostRule &rule)
 {
     StoredRule &stored = rules[std::size_t(index)];
-    ruleIndex.remove(stored.rule().pattern, positions[std::size_t(index)]);
-    stored = StoredRule{rule.address, rule.pattern.pattern(), rule.pattern.patternSyntax(),
-                        rule.pattern.caseSensitivity()};
+    ruleIndex.remove(stored.regExp(), positions[std::size_t(index)]);
+    stored = StoredRule::of(rule);
     ruleIndex.add(rule.pattern, positions[std::size_t(index)]);
 }
 
 void HostRules::removeAt(int index)
 {
-    ruleIndex.remove(rules[std::size_t(index)].rule().pattern, positions[std::size_t(index)]);
+    ruleIndex.remove(rules[std::size_t(index)].regExp(), positions[std::size_t(index)]);
     rules.erase(rules.begin() + index);
     positions.erase(positions.begin() + index);
 }
@@ -112,7 +113,7 @@ void HostRules::rebuildIndex()
     ruleIndex.clear();
     // Over `positions`: an append that renumbers comes here with its rule not yet positioned.
     for (std::size_t at = 0; at < positions.size(); ++at)
-        ruleIndex.add(rules[at].rule().pattern, positions[at]);
+        ruleIndex.add(rules[at].regExp(), positions[at]);
 }
 
 int HostRules::indexOf(quint32 position) const

@@ -60,7 +60,10 @@ private:
         QRegExp::PatternSyntax syntax;
         Qt::CaseSensitivity caseSensitivity;
 
-        HostRule rule() const;
+        static StoredRule of(const HostRule &rule);
+        // Not yet compiled.
+        QRegExp regExp() const;
+        HostRule rule() const { return HostRule{address, regExp()}; }
     };
 
     void push(StoredRule &&rule);

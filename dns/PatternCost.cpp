@@ -298,3 +298,11 @@ bool isTractable(const QRegExp &pattern)
     return text.size() <= PatternLimits::maxLength &&
            patternWork(text, pattern.patternSyntax()) <= PatternLimits::maxWorkPerCharacter;
 }
+
+void setPatternLazily(QRegExp &target, const QString &pattern, QRegExp::PatternSyntax syntax,
+                      Qt::CaseSensitivity caseSensitivity)
+{
+    target.setPatternSyntax(syntax);
+    target.setCaseSensitivity(caseSensitivity);
+    target.setPattern(pattern);
+}

@@ -26,3 +26,8 @@ double patternWork(const QString &pattern, QRegExp::PatternSyntax syntax);
 
 // True when `pattern` stays within PatternLimits, so that QRegExp may compile and match it.
 bool isTractable(const QRegExp &pattern);
+
+// Gives `target` this pattern piece by piece, so that it compiles on its first match: a QRegExp
+// constructed with its pattern, or copied, compiles at once, however costly the pattern.
+void setPatternLazily(QRegExp &target, const QString &pattern, QRegExp::PatternSyntax syntax,
+                      Qt::CaseSensitivity caseSensitivity);

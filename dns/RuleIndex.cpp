@@ -257,15 +257,11 @@ void RuleIndex::add(const QRegExp &pattern, quint32 position)
         ++suffixesOfLength(keyBuffer);
         break;
     case Kind::Other: {
-        // Appends come in rising order; only an edit inserts in the middle.
-        auto at = others.end();
-        if (!others.empty() && others.back().position > position)
-            at = std::lower_bound(others.begin(), others.end(), position,
-                                  [](const Unindexed &rule, quint32 value) { return rule.position < value; });
         auto copy = std::make_unique<QRegExp>();
-        copy->setPatternSyntax(pattern.patternSyntax());
-        copy->setCaseSensitivity(pattern.caseSensitivity());
-        copy->setPattern(pattern.pattern());
+        setPatternLazily(*copy, pattern.pattern(), pattern.patternSyntax(), pattern.caseSensitivity());
+        // Appends come in rising order; only an edit inserts in the middle.
+        const auto at =
+            others.empty() || others.back().position < position ? others.end() : unindexedAt(position);
         others.insert(at, Unindexed{position, keyBuffer, std::move(copy)});
         break;
     }
@@ -275,6 +271,12 @@ void RuleIndex::add(const QRegExp &pattern, quint32 position)
     case Kind::Never:
         break;
     }
+}
+
+std::vector<RuleIndex::Unindexed>::iterator RuleIndex::unindexedAt(quint32 position)
+{
+    return std::lower_bound(others.begin(), others.end(), position,
+                            [](const Unindexed &rule, quint32 value) { return rule.position < value; });
 }
 
 void RuleIndex::remove(const QRegExp &pattern, quint32 position)
@@ -288,9 +290,7 @@ void RuleIndex::remove(const QRegExp &pattern, quint32 position)
         --suffixesOfLength(keyBuffer);
         break;
     case Kind::Other: {
-        const auto at =
-            std::lower_bound(others.begin(), others.end(), position,
-                             [](const Unindexed &rule, quint32 value) { return rule.position < value; });
+        const auto at = unindexedAt(position);
         Q_ASSERT(at != others.end() && at->position == position);
         others.erase(at);
         break;

@@ -108,6 +108,8 @@ private:
     // Sorts a pattern and writes its key into `key`: for an exact name or a suffix the text to look
     // up, for another wildcard the longest run of plain characters, which a match must contain.
     static Kind classify(const QRegExp &pattern, std::string &key);
+    // The first unindexed rule at or after `position`.
+    std::vector<Unindexed>::iterator unindexedAt(quint32 position);
     quint32 lowestIndexed(std::string_view loweredName) const;
     // Suffix keys by length, the last entry for every length beyond, counted apart for keys that
     // begin with a dot: probes skip absent lengths, and those of dotted keys start only at a dot.

@@ -256,16 +256,13 @@ void UI_ServerPanel::saveCellChanges(int row, int column)
     if (row < 0 || row >= rules.size() || (column != 0 && column != 1))
         return;
     const QString text = ruleModel->cellText(row, column);
-    // Built afresh, its pattern set piece by piece: a QRegExp compiles when constructed with a
-    // pattern or copied, however costly the pattern.
     const HostRule old = rules.at(row);
     HostRule rule;
     rule.address = old.address;
     if (column == 0)
         rule.address.setAddress(text);
-    rule.pattern.setPatternSyntax(column == 1 ? syntaxOf(state) : old.pattern.patternSyntax());
-    rule.pattern.setCaseSensitivity(Qt::CaseInsensitive);
-    rule.pattern.setPattern(column == 1 ? text : old.pattern.pattern());
+    setPatternLazily(rule.pattern, column == 1 ? text : old.pattern.pattern(),
+                     column == 1 ? syntaxOf(state) : old.pattern.patternSyntax(), Qt::CaseInsensitive);
     if (column == 1 && !isTractable(rule.pattern))
         log.appendLog(QStringLiteral("Rule %1 will never match: pattern too long or too complex to match in "
                                      "bounded time")
