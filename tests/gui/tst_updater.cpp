@@ -83,12 +83,7 @@ QByteArray listBody(const QString &name, int lines)
     return body;
 }
 
-HttpTestServer::Route serving(const QByteArray &body)
-{
-    HttpTestServer::Route route;
-    route.body = body;
-    return route;
-}
+const auto serving = HttpTestServer::Route::serving;
 
 HttpTestServer::Route held(const QByteArray &body)
 {

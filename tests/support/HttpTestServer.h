@@ -15,6 +15,14 @@ class QTcpSocket;
 class HttpTestServer {
 public:
     struct Route {
+        // A 200 answer with this body, the other fields as below.
+        static Route serving(const QByteArray &body)
+        {
+            Route route;
+            route.body = body;
+            return route;
+        }
+
         int status = 200;
         QByteArray body;
         bool contentLength = true; // announce the body's size (unless chunked)

@@ -30,12 +30,7 @@ QByteArray listBody(int lines)
     return body;
 }
 
-HttpTestServer::Route serving(const QByteArray &body)
-{
-    HttpTestServer::Route route;
-    route.body = body;
-    return route;
-}
+const auto serving = HttpTestServer::Route::serving;
 
 HttpTestServer::Route redirectTo(const QByteArray &location)
 {
