@@ -276,7 +276,7 @@ void MainWindow::menuFileOpenHostsDir()
 
 void MainWindow::menuFileOpenLogDir()
 {
-    platform.showFolder(QStringLiteral("./log/"));
+    platform.showFolder(logDir);
 }
 
 void MainWindow::menuFileQuit()

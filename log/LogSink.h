@@ -2,6 +2,9 @@
 
 #include <QString>
 
+// The folder of the log files, one per run; the program does not create it.
+inline const QString logDir = QStringLiteral("./log/");
+
 // What a log line reports; sets the style of its text. Any other value is shown as Plain.
 namespace LogLevel {
 enum : int {

@@ -63,8 +63,7 @@ bool UI_LogPanel::records(bool detailedOnly) const
 
 QString UI_LogPanel::fileNameFor(const QDateTime &when)
 {
-    return QStringLiteral("./log/") + when.toString(QStringLiteral("yyyy-MM-dd_hh.mm.ss")) +
-           QStringLiteral(".log");
+    return logDir + when.toString(QStringLiteral("yyyy-MM-dd_hh.mm.ss")) + QStringLiteral(".log");
 }
 
 void UI_LogPanel::save()

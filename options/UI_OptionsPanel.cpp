@@ -38,7 +38,6 @@
 namespace {
 
 const QString settingsFile = QStringLiteral("settings");
-const QString logDir = QStringLiteral("./log/");
 const QString syncIcon = QStringLiteral(":/Resources/icon/Sync.png");
 const QStringList serverModes = {QStringLiteral("Wildcard"), QStringLiteral("Regular Expression"),
                                  QStringLiteral("Off")};
