@@ -28,7 +28,6 @@ namespace {
 
 constexpr quint16 anyPort = 0;
 
-
 // A menu as text: one "text|shortcut" per entry, "-" for a separator, "text>" for a sub-menu.
 QStringList describe(const QMenu *menu)
 {

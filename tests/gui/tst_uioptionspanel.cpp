@@ -2,9 +2,9 @@
 #include "options/SpinBoxDelegate.h"
 #include "options/UI_OptionsPanel.h"
 #include "tests/support/FakePlatform.h"
-#include "tests/support/SqlFile.h"
 #include "tests/support/MessageBoxAnswerer.h"
 #include "tests/support/RecordingLog.h"
+#include "tests/support/SqlFile.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -63,8 +63,10 @@ QVariant text(const QString &value)
 
 QStringList storedHosts()
 {
-    return sqlRows(settingsFile, QStringLiteral(
-        "select Name, Selected, UpdateUrl, LastUpdate, UpdateFrequency from Hosts order by rowid"));
+    return sqlRows(
+        settingsFile,
+        QStringLiteral(
+            "select Name, Selected, UpdateUrl, LastUpdate, UpdateFrequency from Hosts order by rowid"));
 }
 
 QString storedSetting(const QString &key)
@@ -384,7 +386,8 @@ void TestUiOptionsPanel::firstStartCreatesSettings()
              (QStringList{QStringLiteral("Server|Wildcard"), QStringLiteral("Log|Detailed"),
                           QStringLiteral("Editor|xdg-open"), QStringLiteral("Launch|No")}));
     // The addresses of the public lists belong to the store and are checked with it.
-    QCOMPARE(sqlRows(settingsFile, QStringLiteral("select Name, Selected, LastUpdate, UpdateFrequency, typeof(Selected), "
+    QCOMPARE(sqlRows(settingsFile,
+                     QStringLiteral("select Name, Selected, LastUpdate, UpdateFrequency, typeof(Selected), "
                                     "typeof(LastUpdate), typeof(UpdateFrequency) from Hosts order by rowid")),
              (QStringList{QStringLiteral("default.hosts|1||0|integer|text|integer"),
                           QStringLiteral("hphosts.hosts|0||-1|integer|text|integer"),
@@ -396,7 +399,8 @@ void TestUiOptionsPanel::firstStartCreatesSettings()
                           QStringLiteral("mine.hosts|0||7|integer|text|integer"),
                           QStringLiteral("malware.hosts|0||7|integer|text|integer"),
                           QStringLiteral("adbin.hosts|0||7|integer|text|integer")}));
-    const QStringList urls = sqlRows(settingsFile, QStringLiteral("select UpdateUrl from Hosts order by rowid"));
+    const QStringList urls =
+        sqlRows(settingsFile, QStringLiteral("select UpdateUrl from Hosts order by rowid"));
     QCOMPARE(urls.value(0), QStringLiteral("file:///etc/hosts"));
     for (int row = 1; row < urls.size(); ++row)
         QVERIFY2(urls.at(row).startsWith(QLatin1String("http")), qPrintable(urls.at(row)));
