@@ -102,11 +102,6 @@ bool DnsTestClient::waitUntil(const std::function<bool()> &done, int ms)
     return done();
 }
 
-bool DnsTestClient::waitForReplies(qsizetype count, int ms)
-{
-    return waitUntil([this, count] { return replies.size() >= count; }, ms);
-}
-
 QString DnsTestClient::ask(const QByteArray &asked, quint16 port, int ms)
 {
     const qsizetype from = replies.size();

@@ -33,11 +33,7 @@ class DnsTestClient : public QObject {
 public:
     explicit DnsTestClient(const QHostAddress &bindTo = QHostAddress::LocalHost);
 
-    bool isBound() const { return socket.state() == QAbstractSocket::BoundState; }
     void send(const QByteArray &datagram, quint16 port, const QHostAddress &to = QHostAddress::LocalHost);
-    // Runs the event loop until `done` holds or `ms` pass; the result of `done`.
-    bool waitUntil(const std::function<bool()> &done, int ms);
-    bool waitForReplies(qsizetype count, int ms);
     // Sends `asked` to 127.0.0.1 and waits up to `ms` for a reply with its ID; the outcome of that
     // reply, or "no reply". Replies that came before it stay in `replies`.
     QString ask(const QByteArray &asked, quint16 port, int ms);
@@ -48,6 +44,9 @@ public:
     QList<QByteArray> replies;
 
 private:
+    // Runs the event loop until `done` holds or `ms` pass; the result of `done`.
+    bool waitUntil(const std::function<bool()> &done, int ms);
+
     QUdpSocket socket;
     QEventLoop loop;
     std::function<bool()> wanted;

@@ -6,65 +6,55 @@
 #include <QMap>
 #include <QStringList>
 
-#include <functional>
-
-// Name servers held in memory. A write to an interface listed in `refused` is dropped, as the
-// registry drops one made without rights.
+// Name servers held in memory.
 class FakeNameServerStore : public NameServerStore {
 public:
-    struct Values {
-        QString nameServer = NameServerStore::absent;
-        QString dhcpNameServer = NameServerStore::absent;
-    };
-
     QStringList interfaces() const override { return order; }
-    QString nameServer(const QString &interfacePath) const override;
-    QString dhcpNameServer(const QString &interfacePath) const override;
+    QString nameServer(const QString &path) const override
+    {
+        return values.value(path, {absent, absent}).first;
+    }
+    QString dhcpNameServer(const QString &path) const override
+    {
+        return values.value(path, {absent, absent}).second;
+    }
     void setNameServer(const QString &interfacePath, const QString &servers) override;
 
     void add(const QString &interfacePath, const QString &nameServer, const QString &dhcpNameServer);
 
     QStringList order;
-    QMap<QString, Values> values;
-    QStringList refused;
-    QStringList writes; // "path=servers", in the order made
+    QMap<QString, std::pair<QString, QString>> values; // NameServer, DhcpNameServer
+    QStringList writes;                                // "path=servers", in the order made
 };
 
-// Records what the program asks of the system and answers as told. Files are real: the hosts
-// file is `hostsFile`, which a test points into its temporary folder.
+// The system as far as a test may touch it: real files, the hosts file being `hostsFile` (which a
+// test points into its temporary folder); name servers in memory; nothing started.
 class FakePlatform : public Platform {
 public:
     QString systemHostsPath() const override { return hostsFile; }
     QString systemHostsPathSlashed() const override { return hostsFile; }
-    QString systemEtcDir() const override { return etcDir; }
+    QString systemEtcDir() const override { return QStringLiteral("/etc/"); }
     QString defaultHostsSource() const override { return QStringLiteral("file:///etc/hosts"); }
     QString defaultEditor() const override { return QStringLiteral("xdg-open"); }
-    QString executablePath() const override { return executable; }
+    QString executablePath() const override { return QStringLiteral("/opt/tarnowlock/tarnowlock"); }
 
-    bool isAdmin() const override { return admin; }
-    bool startElevated(const QString &path) override;
+    bool isAdmin() const override { return true; }
+    bool startElevated(const QString &) override { return false; }
 
     bool writeHostsFile(const QStringList &sources) override;
     bool copyFile(const QString &source, const QString &target) override;
 
-    void showFolder(const QString &folder) override { calls << QStringLiteral("showFolder ") + folder; }
-    void startEditor(const QString &editor, const QString &argument, const QString &workingDir) override;
+    void showFolder(const QString &) override {}
+    void startEditor(const QString &, const QString &, const QString &) override {}
 
     NameServerStore &nameServers() override { return store; }
-    void registerDns() override { calls << QStringLiteral("registerDns"); }
-    bool flushDnsCache() override;
+    void registerDns() override {}
+    bool flushDnsCache() override { return true; }
 
-    void setStartupEntry(bool enabled, const QString &path) override;
-    void quitOnTerminationRequest() override { calls << QStringLiteral("quitOnTerminationRequest"); }
+    void setStartupEntry(bool, const QString &) override {}
+    void quitOnTerminationRequest() override {}
 
     QString hostsFile;
-    QString etcDir = QStringLiteral("/etc/");
-    QString executable = QStringLiteral("/opt/tarnowlock/tarnowlock");
-    bool admin = true;
-    bool elevationAccepted = true;
-    std::function<void()> whileElevating; // runs inside startElevated, before it answers
-    bool flushSucceeds = true;
     bool writesSucceed = true;
     FakeNameServerStore store;
-    QStringList calls; // every request, in order, as "name arguments"
 };

@@ -5,7 +5,6 @@
 #include <QTimer>
 
 #include <memory>
-#include <utility>
 
 namespace {
 
@@ -41,7 +40,7 @@ QByteArray header(const HttpTestServer::Route &route)
         text += "Location: " + route.location + "\r\n";
     if (route.chunked)
         text += "Transfer-Encoding: chunked\r\n";
-    else if (route.contentLength)
+    else
         text += "Content-Length: " + QByteArray::number(route.body.size()) + "\r\n";
     return text + "\r\n";
 }
@@ -64,16 +63,6 @@ void HttpTestServer::setRoute(const QString &path, const Route &route)
     routes.insert(path, route);
 }
 
-void HttpTestServer::release()
-{
-    released = true;
-    const QList<Pending> waiting = std::exchange(held, {});
-    for (const Pending &pending : waiting) {
-        if (pending.socket)
-            respond(pending.socket, pending.path);
-    }
-}
-
 void HttpTestServer::accept()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
@@ -92,9 +81,8 @@ void HttpTestServer::readRequest(QTcpSocket *socket)
     const QList<QByteArray> requestLine = socket->readLine().trimmed().split(' ');
     socket->readAll();
     const QString path = QString::fromLatin1(requestLine.value(1));
-    requests << path;
-    if (routes.value(path).held && !released)
-        held << Pending{socket, path};
+    if (routes.value(path).held)
+        ++held;
     else
         respond(socket, path);
 }

@@ -4,14 +4,14 @@
 #include <QHash>
 #include <QList>
 #include <QMetaType>
-#include <QPointer>
 #include <QTcpServer>
 #include <QUrl>
 
 class QTcpSocket;
 
 // An HTTP/1.1 server on 127.0.0.1 at a port the system chooses, answering each path as told: one
-// response per connection, then the connection closes. Unknown paths get a 404.
+// response per connection, then the connection closes. Unknown paths get a 404; a held route is
+// never answered.
 class HttpTestServer {
 public:
     struct Route {
@@ -25,12 +25,11 @@ public:
 
         int status = 200;
         QByteArray body;
-        bool contentLength = true; // announce the body's size (unless chunked)
-        bool chunked = false;
+        bool chunked = false; // else the body's size is announced
         int bytesPerTick = 0; // 0: the body at once; else this many bytes every tickMs
         int tickMs = 20;
         qint64 closeAfter = -1; // close the connection after this many bytes of the body
-        bool held = false;      // no answer until release()
+        bool held = false;      // no answer
         QByteArray location;    // a Location header
     };
 
@@ -41,28 +40,17 @@ public:
     QUrl url(const QString &path) const;
 
     void setRoute(const QString &path, const Route &route);
-    // Answers the held requests, and from now on answers at once.
-    void release();
-
-    int requestCount(const QString &path) const { return requests.count(path); }
-    // Requests that wait for release().
-    int heldCount() const { return int(held.size()); }
+    // Requests of held routes received so far.
+    int heldCount() const { return held; }
 
 private:
-    struct Pending {
-        QPointer<QTcpSocket> socket;
-        QString path;
-    };
-
     void accept();
     void readRequest(QTcpSocket *socket);
     void respond(QTcpSocket *socket, const QString &path);
 
     QTcpServer server;
     QHash<QString, Route> routes;
-    QStringList requests;
-    QList<Pending> held;
-    bool released = false;
+    int held = 0;
 };
 
 Q_DECLARE_METATYPE(HttpTestServer::Route)

@@ -19,20 +19,6 @@ QString iconName(QMessageBox::Icon icon)
     }
 }
 
-QString buttonNames(QMessageBox::StandardButtons buttons)
-{
-    QStringList names;
-    const std::pair<QMessageBox::StandardButton, const char *> known[] = {{QMessageBox::Ok, "Ok"},
-                                                                          {QMessageBox::Yes, "Yes"},
-                                                                          {QMessageBox::No, "No"},
-                                                                          {QMessageBox::Cancel, "Cancel"}};
-    for (const auto &[button, name] : known) {
-        if (buttons.testFlag(button))
-            names << QString::fromLatin1(name);
-    }
-    return names.join(QLatin1Char(' '));
-}
-
 } // namespace
 
 MessageBoxAnswerer::MessageBoxAnswerer(QMessageBox::StandardButton answer) : answer(answer)
@@ -46,10 +32,7 @@ void MessageBoxAnswerer::answerOpenBox()
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (!box)
         return;
-    shown << iconName(box->icon()) + QLatin1Char('|') + box->windowTitle() + QLatin1Char('|') + box->text() +
-                 QLatin1Char('|') + buttonNames(box->standardButtons());
-    if (whileShown)
-        whileShown();
+    shown << iconName(box->icon()) + QLatin1Char('|') + box->text();
     if (QAbstractButton *button = box->button(answer))
         button->click();
     else

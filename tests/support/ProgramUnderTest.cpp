@@ -1,97 +1,66 @@
 #include "tests/support/ProgramUnderTest.h"
 
 #include "app/SingleInstance.h"
+#include "tests/support/TestFiles.h"
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QLocalSocket>
-#include <QThread>
+#include <QTest>
 
 #include <csignal>
 
-namespace {
-
-QString executableIn(const QString &folder)
-{
-    return QDir(folder).filePath(QStringLiteral("tarnowlock"));
-}
-
-void prepare(QProcess &process, const QString &folder)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(folder);
-}
-
-} // namespace
-
+// The program makes its own folder the working directory; the offscreen platform comes from the
+// test's environment.
 ProgramUnderTest::ProgramUnderTest(const QString &folder) : dir(folder)
 {
     QDir(folder).mkpath(QStringLiteral("log"));
-    QFile::remove(executableIn(folder));
-    QFile::copy(QStringLiteral(TARNOWLOCK_EXECUTABLE), executableIn(folder));
+    program.setProgram(QDir(folder).filePath(QStringLiteral("tarnowlock")));
+    QFile::remove(program.program());
+    QFile::copy(QStringLiteral(TARNOWLOCK_EXECUTABLE), program.program());
 }
 
 ProgramUnderTest::~ProgramUnderTest()
 {
-    if (program.state() != QProcess::NotRunning) {
+    if (!stop(SIGTERM)) // as a user ends it, so that no lock or socket is left in /tmp
         program.kill();
-        program.waitForFinished(5000);
-    }
+    program.waitForFinished(5000);
 }
 
-bool ProgramUnderTest::start(const QStringList &arguments)
+bool ProgramUnderTest::start()
 {
-    prepare(program, dir);
-    program.start(executableIn(dir), arguments);
-    if (!program.waitForStarted(5000))
-        return false;
-    // Connecting without a message is not a message; it tells the claim is made.
-    const QString key = SingleInstance::keyFor(dir);
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 10000 && program.state() == QProcess::Running) {
+    program.start();
+    // The running instance acknowledges a message (here an empty text) only from its event loop.
+    const QByteArray message(4, '\0');
+    const auto ready = [&] {
         QLocalSocket probe;
-        probe.connectToServer(key);
-        if (probe.waitForConnected(100))
-            return true;
-        QThread::msleep(50);
-    }
-    return false;
+        probe.connectToServer(SingleInstance::keyFor(dir));
+        return probe.waitForConnected(100) && probe.write(message) == message.size() &&
+               probe.waitForReadyRead(2000) && probe.read(1) == "\x01";
+    };
+    return QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning || ready(); }, 20000) &&
+           program.state() == QProcess::Running;
 }
 
-bool ProgramUnderTest::stop(int signal, int timeoutMs)
+bool ProgramUnderTest::stop(int signal)
 {
+    if (program.state() != QProcess::Running)
+        return false; // kill(0, ...) would reach this whole process group
     ::kill(pid_t(program.processId()), signal);
-    return program.waitForFinished(timeoutMs);
+    return program.waitForFinished(15000);
+}
+
+int ProgramUnderTest::runAgain()
+{
+    QProcess again;
+    again.start(program.program(), {});
+    const bool ended = again.waitForFinished(20000) && again.exitStatus() == QProcess::NormalExit;
+    return ended ? again.exitCode() : -1; // a copy still running is killed as `again` goes
 }
 
 QString ProgramUnderTest::logText() const
 {
     const QDir logDir(QDir(dir).filePath(QStringLiteral("log")));
     const QStringList files = logDir.entryList({QStringLiteral("*.log")}, QDir::Files);
-    if (files.size() != 1)
-        return QString();
-    QFile file(logDir.filePath(files.first()));
-    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
-}
-
-int ProgramUnderTest::runAgain(const QString &folder, const QStringList &arguments, int timeoutMs,
-                               qint64 *elapsedMs)
-{
-    QProcess again;
-    prepare(again, folder);
-    QElapsedTimer clock;
-    clock.start();
-    again.start(executableIn(folder), arguments);
-    const bool ended = again.waitForFinished(timeoutMs);
-    *elapsedMs = clock.elapsed();
-    if (!ended) {
-        again.kill();
-        again.waitForFinished(5000);
-        return -1;
-    }
-    return again.exitStatus() == QProcess::NormalExit ? again.exitCode() : -1;
+    return files.size() == 1 ? QString::fromLocal8Bit(readWholeFile(logDir.filePath(files.first())))
+                             : QString();
 }

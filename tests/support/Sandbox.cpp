@@ -5,35 +5,28 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-const char sandboxMarker[] = "TARNOWLOCK_TEST_IN_SANDBOX";
-constexpr int sandboxUnavailable = 77;
-
-} // namespace
-
-bool insideSandbox()
-{
-    return qEnvironmentVariable(sandboxMarker) == QLatin1String("1");
-}
-
 int runTestInSandbox(QObject &test, int argc, char **argv)
 {
-    if (insideSandbox())
+    if (qgetenv("TARNOWLOCK_TEST_IN_SANDBOX") == "1")
         return QTest::qExec(&test, argc, argv);
 
     QTemporaryDir work;
     QProcess inner;
     inner.setProcessChannelMode(QProcess::ForwardedChannels);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QString::fromLatin1(sandboxMarker), QStringLiteral("1"));
+    environment.insert(QStringLiteral("TARNOWLOCK_TEST_IN_SANDBOX"), QStringLiteral("1"));
     inner.setProcessEnvironment(environment);
-    QStringList arguments{work.path(), QCoreApplication::applicationFilePath()};
-    arguments << QCoreApplication::arguments().mid(1);
-    inner.start(QStringLiteral(TARNOWLOCK_SOURCE_DIR "/tests/support/sandbox.sh"), arguments);
+    inner.start(QStringLiteral(TARNOWLOCK_SOURCE_DIR "/tests/support/sandbox.sh"),
+                QStringList{work.path(), QCoreApplication::applicationFilePath()} +
+                    QCoreApplication::arguments().mid(1));
     if (!inner.waitForFinished(-1) || inner.exitStatus() != QProcess::NormalExit)
         return 1;
-    if (inner.exitCode() == sandboxUnavailable)
-        return QTest::qExec(&test, argc, argv); // each test skips and says why
-    return inner.exitCode();
+    if (inner.exitCode() != testSkipped)
+        return inner.exitCode();
+    if (qEnvironmentVariableIsSet("CI")) {
+        qCritical("CI must run every test: the namespace sandbox could not be made");
+        return 1;
+    }
+    qWarning("skipped: needs the namespace sandbox (root, unshare and overlayfs)");
+    return testSkipped;
 }

@@ -11,7 +11,7 @@ const QString checkConnection = QStringLiteral("test check");
 
 } // namespace
 
-QString runSql(const QString &file, const QStringList &statements, const QList<QVariantList> &values)
+QString runSql(const QString &file, const QStringList &statements)
 {
     QString failure;
     {
@@ -21,10 +21,7 @@ QString runSql(const QString &file, const QStringList &statements, const QList<Q
             failure = database.lastError().text();
         QSqlQuery query(database);
         for (int i = 0; failure.isEmpty() && i < statements.size(); ++i) {
-            query.prepare(statements.at(i));
-            for (const QVariant &value : values.value(i))
-                query.addBindValue(value);
-            if (!query.exec())
+            if (!query.exec(statements.at(i)))
                 failure = statements.at(i) + QStringLiteral(": ") + query.lastError().text();
         }
         if (failure.isEmpty() && !database.commit())

@@ -3,14 +3,15 @@
 #include "app/MainWindow.h"
 #include "dns/UI_ServerPanel.h"
 #include "options/UI_OptionsPanel.h"
-#include "tests/support/FakePlatform.h"
+#include "platform/LinuxPlatform.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QScreen>
 #include <QTemporaryDir>
-#include <QTest>
+#include <QTimer>
 #include <QUdpSocket>
 
 namespace {
@@ -34,11 +35,18 @@ QByteArray query(quint16 id, const QByteArray &name, quint16 type)
     return datagram;
 }
 
+void wait(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 bool shoot(QWidget *widget, const QString &path)
 {
     widget->raise();
     widget->activateWindow();
-    QTest::qWait(500);
+    wait(500);
     return widget->grab().save(path);
 }
 
@@ -56,8 +64,14 @@ int main(int argc, char *argv[])
     write(QStringLiteral("hosts/ads.hosts"), "0.0.0.0 *.ads.example\n0.0.0.0 tracker.*.example\n");
     write(QStringLiteral("hosts/mine.hosts"), "127.0.0.1 *.dev.test\n::1 *.six.test\n");
     write(QStringLiteral("hosts/malware.hosts"), "0.0.0.0 *.malware.example\n");
-    FakePlatform platform;
-    platform.hostsFile = folder.filePath(QStringLiteral("hosts.system"));
+    // The system's files are stand-ins inside the folder.
+    LinuxPaths paths;
+    paths.hostsFile = folder.filePath(QStringLiteral("hosts.system"));
+    paths.etcDir = folder.path() + QLatin1Char('/');
+    paths.resolvConf = folder.filePath(QStringLiteral("resolv.conf"));
+    paths.userAutostartDir = folder.filePath(QStringLiteral("autostart"));
+    paths.systemAutostartDir = paths.userAutostartDir;
+    LinuxPlatform platform(paths);
 
     MainWindow window(1, platform, nullptr, 0);
     UI_OptionsPanel *options = window.optionsPanelWidget();
@@ -77,7 +91,7 @@ int main(int argc, char *argv[])
     quint16 id = 1;
     for (const auto &question : questions)
         client.writeDatagram(query(id++, question.first, question.second), QHostAddress::LocalHost, port);
-    QTest::qWait(500);
+    wait(500);
 
     const bool mainShot = shoot(&window, target + QStringLiteral("/main-window.png"));
     options->show();

@@ -1,0 +1,230 @@
+// The real program inside the namespace sandbox: real resolvers against its server on 127.0.0.1:53,
+// the machine's name servers after it stops or is killed, and one running instance per folder.
+#include "tests/support/DnsTestClient.h"
+#include "tests/support/ProgramUnderTest.h"
+#include "tests/support/Sandbox.h"
+#include "tests/support/TestFiles.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+// Inside the sandbox this is the overlay's copy, never the machine's own file.
+const QString resolvConfPath = QStringLiteral("/etc/resolv.conf");
+// The next name server is a dnsmasq on 127.0.0.2. A resolver that drops a reply of ours asks it
+// after a second, and gets its own addresses for a.blocked.test.
+const QByteArray resolvConf = "# resolver of the test\nsearch example.internal\nnameserver 127.0.0.2\n"
+                              "options timeout:1 attempts:1\n";
+
+// Standard output and error of a command run to its end.
+QString run(const QStringList &command)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(command.first(), command.mid(1));
+    process.waitForFinished(60000);
+    return QString::fromLocal8Bit(process.readAll());
+}
+
+// What a resolver made of the replies: getent's addresses, each once; dig's status, question and
+// answer lines, blanks simplified, joined by " | ".
+QString outcome(const QStringList &command)
+{
+    const QStringList lines = run(command).split(QLatin1Char('\n'));
+    QStringList parts;
+    if (command.first() == QLatin1String("getent")) {
+        for (const QString &line : lines)
+            parts << line.section(QLatin1Char(' '), 0, 0);
+        parts.removeDuplicates();
+        parts.removeAll(QString());
+        return parts.join(QLatin1Char(' '));
+    }
+    static const QRegularExpression status(QStringLiteral("->>HEADER<<- .* status: ([A-Z]+),"));
+    bool inSection = false;
+    for (const QString &line : lines) {
+        if (const QRegularExpressionMatch header = status.match(line); header.hasMatch())
+            parts << header.captured(1);
+        else if (line.endsWith(QLatin1String(" SECTION:")))
+            inSection =
+                line == QLatin1String(";; QUESTION SECTION:") || line == QLatin1String(";; ANSWER SECTION:");
+        else if (line.isEmpty())
+            inSection = false;
+        else if (inSection)
+            parts << line.simplified();
+    }
+    return parts.join(QLatin1String(" | "));
+}
+
+} // namespace
+
+class TestProgram : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void resolvers_data();
+    void resolvers();
+    void dnsperfLosesNoQuery();
+    void stopGivesNameServersBack_data();
+    void stopGivesNameServersBack();
+    void failedBindIsReported();
+    void secondStartLeavesTheFirst();
+
+private:
+    // Starts the program; true once it answers for a ruled name on 127.0.0.1:53.
+    bool serve();
+
+    QProcess dnsmasq;
+    std::unique_ptr<QTemporaryDir> folder;
+    std::unique_ptr<ProgramUnderTest> program;
+};
+
+void TestProgram::initTestCase()
+{
+    // Host names go to /etc/hosts, then to the name servers of resolv.conf, and nowhere else.
+    QVERIFY(writeWholeFile(QStringLiteral("/etc/nsswitch.conf"), "hosts: files dns\n"));
+    QVERIFY(writeWholeFile(QStringLiteral("/etc/hosts"),
+                           "127.0.0.1 localhost\n0.0.0.0 *.blocked.test\n::1 *.six.test\n"));
+    // Started first: a server of ours bound to every address would now find port 53 taken.
+    dnsmasq.start(QStringLiteral("dnsmasq"), {"--keep-in-foreground", "--conf-file=/dev/null", "--pid-file=",
+                                              "--no-resolv", "--no-hosts", "--listen-address=127.0.0.2",
+                                              "--bind-interfaces", "--host-record=fallback.test,192.0.2.55",
+                                              "--host-record=a.blocked.test,192.0.2.66,2001:db8::66"});
+    QTRY_COMPARE_WITH_TIMEOUT(run({"dig", "@127.0.0.2", "+short", "fallback.test"}),
+                              QStringLiteral("192.0.2.55\n"), 10000);
+}
+
+void TestProgram::cleanupTestCase()
+{
+    dnsmasq.terminate();
+    dnsmasq.waitForFinished(5000);
+}
+
+void TestProgram::init()
+{
+    QVERIFY(writeWholeFile(resolvConfPath, resolvConf));
+    folder = std::make_unique<QTemporaryDir>();
+    program = std::make_unique<ProgramUnderTest>(folder->path());
+}
+
+void TestProgram::cleanup()
+{
+    program.reset(); // ended, if a failed check left it running
+    folder.reset();
+}
+
+bool TestProgram::serve()
+{
+    return program->start() &&
+           DnsTestClient().askUntilServed("www.blocked.test", 53, 10000) == QLatin1String("0.0.0.0");
+}
+
+void TestProgram::resolvers_data()
+{
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QString>("outcome");
+
+    // A rule answers its own type; the question comes back as asked, capitals included.
+    QTest::newRow("dig A of a wildcard rule")
+        << QStringList{"dig", "@127.0.0.1", "Www.Blocked.TEST"}
+        << "NOERROR | ;Www.Blocked.TEST. IN A | Www.Blocked.TEST. 3600 IN A 0.0.0.0";
+    QTest::newRow("dig AAAA of an IPv6 rule")
+        << QStringList{"dig", "@127.0.0.1", "AAAA", "a.six.test"}
+        << "NOERROR | ;a.six.test. IN AAAA | a.six.test. 3600 IN AAAA ::1";
+    // Any other type of a ruled name: no data, so the resolver asks no further.
+    QTest::newRow("dig MX of a ruled name") << QStringList{"dig", "@127.0.0.1", "MX", "mail.blocked.test"}
+                                            << "NOERROR | ;mail.blocked.test. IN MX";
+    // No rule: SERVFAIL, and the next name server of resolv.conf answers.
+    QTest::newRow("dig of an unruled name")
+        << QStringList{"dig", "+nofail", "fallback.test"}
+        << "NOERROR | ;fallback.test. IN A | fallback.test. 0 IN A 192.0.2.55";
+    // Both families asked at once: neither reply is dropped, or dnsmasq's addresses would show.
+    QTest::newRow("getent of a blocked name")
+        << QStringList{"getent", "ahosts", "a.blocked.test"} << "0.0.0.0";
+}
+
+void TestProgram::resolvers()
+{
+    QFETCH(QStringList, command);
+    QFETCH(QString, outcome);
+    QVERIFY(serve());
+    QCOMPARE(::outcome(command), outcome);
+}
+
+void TestProgram::dnsperfLosesNoQuery()
+{
+    const QString queries = folder->filePath(QStringLiteral("queries"));
+    QVERIFY(writeWholeFile(queries, "www.blocked.test A\nMail.Blocked.Test AAAA\nx.six.test AAAA\n"
+                                    "nothing.example A\n"));
+    QVERIFY(serve());
+    // The file 250 times at 500 queries a second; a reply later than 2 s counts as lost.
+    const QString report =
+        run({"dnsperf", "-s", "127.0.0.1", "-d", queries, "-n", "250", "-Q", "500", "-t", "2"}).simplified();
+    QVERIFY2(report.contains(QLatin1String("Queries completed: 1000 (100.00%) Queries lost: 0 (0.00%)")),
+             qPrintable(report));
+    QVERIFY2(report.contains(QLatin1String("Response codes: NOERROR 750 (75.00%), SERVFAIL 250 (25.00%)")),
+             qPrintable(report));
+}
+
+void TestProgram::stopGivesNameServersBack_data()
+{
+    QTest::addColumn<bool>("killedFirst");
+    QTest::newRow("SIGTERM") << false;
+    QTest::newRow("SIGKILL, then the next run ends") << true;
+}
+
+void TestProgram::stopGivesNameServersBack()
+{
+    QFETCH(bool, killedFirst);
+    QVERIFY(serve());
+    QVERIFY(readWholeFile(resolvConfPath) != resolvConf);
+    if (killedFirst) {
+        QVERIFY(program->stop(SIGKILL));
+        // Its lock file and socket stay behind and must not block this start.
+        program = std::make_unique<ProgramUnderTest>(folder->path());
+        QVERIFY(serve());
+    }
+    QVERIFY(program->stop(SIGTERM));
+    QCOMPARE(program->process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program->process().exitCode(), 0);
+    QCOMPARE(readWholeFile(resolvConfPath), resolvConf);
+    QVERIFY(!QFile::exists(folder->filePath(QStringLiteral("DNS"))));
+    const QString log = program->logText(); // written as it ends
+    QVERIFY2(log.contains(QLatin1String(" : DNS rolled back!\n")), qPrintable(log));
+}
+
+void TestProgram::failedBindIsReported()
+{
+    QUdpSocket taken;
+    QVERIFY2(taken.bind(QHostAddress::LocalHost, 53, QAbstractSocket::DontShareAddress),
+             qPrintable(taken.errorString()));
+    QVERIFY(program->start());
+    QVERIFY(program->stop(SIGTERM));
+    const QString log = program->logText();
+    QVERIFY2(log.contains(QLatin1String(" : Can't listen on 127.0.0.1:53")), qPrintable(log));
+}
+
+void TestProgram::secondStartLeavesTheFirst()
+{
+    QVERIFY(serve());
+    QCOMPARE(program->runAgain(), 0);
+    // The first still serves, and still gives the name servers back as it ends.
+    QCOMPARE(DnsTestClient().askUntilServed("www.blocked.test", 53, 5000), QStringLiteral("0.0.0.0"));
+    QVERIFY(program->stop(SIGTERM));
+    QCOMPARE(readWholeFile(resolvConfPath), resolvConf);
+}
+
+TARNOWLOCK_SANDBOXED_TEST_MAIN(TestProgram)
+#include "tst_program.moc"

@@ -1,0 +1,122 @@
+#include "dns/UI_ServerPanel.h"
+#include "tests/support/DnsTestClient.h"
+#include "tests/support/FakePlatform.h"
+#include "tests/support/RecordingLog.h"
+#include "tests/support/TestFiles.h"
+
+#include <QRegularExpression>
+#include <QTableView>
+#include <QTest>
+
+#include <sys/stat.h>
+
+class TestServerPanel : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    FakePlatform platform;
+    RecordingLog log;
+    std::unique_ptr<UI_ServerPanel> panel;
+    quint16 port = 0;
+    DnsTestClient client;
+    QUdpSocket taken; // holds the server's port for a failed bind
+
+    static void row(const char *name, const QStringList &cells)
+    {
+        QTestData &data = QTest::newRow(name);
+        for (const QString &cell : cells)
+            data << cell;
+    }
+    // A server mode, a change of the hosts file, a reload, "add ADDRESS PATTERN" in the rule table, a
+    // query to 127.0.0.2, or the port taken before a start.
+    void perform(const QString &step)
+    {
+        const QString &file = platform.hostsFile;
+        QAbstractItemModel &model = *panel->ruleTable()->model();
+        if (step == "reload") {
+            panel->loadHosts();
+        } else if (step == "rewrite") {
+            QVERIFY(writeWholeFile(file, "192.0.2.9 *.new.test\n192.0.2.10 (a|b)\\.renew\\.test *\n"));
+        } else if (step == "remove" || step == "pipe") {
+            QVERIFY(QFile::remove(file));
+            QVERIFY(step == "remove" || mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+        } else if (step == "ask 127.0.0.2") { // loopback keeps the order: its reply would come first
+            client.send(dnsQuery(0x7002, wireName("www.ad.test")), port, QHostAddress("127.0.0.2"));
+        } else if (step == "port taken") {
+            QVERIFY(taken.bind(QHostAddress::LocalHost, port, QUdpSocket::DontShareAddress));
+        } else if (step.startsWith("add ")) {
+            panel->insNewRule();
+            model.setData(model.index(model.rowCount() - 1, 0), step.section(' ', 1, 1));
+            model.setData(model.index(model.rowCount() - 1, 1), step.section(' ', 2));
+        } else {
+            panel->setStatus(step);
+        }
+    }
+
+private slots:
+    void init()
+    {
+        dir = std::make_unique<QTemporaryDir>();
+        platform.hostsFile = dir->filePath("hosts");
+        QVERIFY(writeWholeFile(platform.hostsFile, "192.0.2.7 *.ad.test\n192.0.2.8 (a|b)\\.re\\.test *\n"));
+        log.lines.clear();
+        client.replies.clear();
+        taken.close();
+        QUdpSocket probe; // a free port: the server never takes the machine's 53
+        QVERIFY(probe.bind(QHostAddress::LocalHost, 0));
+        port = probe.localPort();
+        panel = std::make_unique<UI_ServerPanel>(log, platform, nullptr, port, dir->filePath("DNS"));
+    }
+
+    void answers_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("outcome");
+        const QString w = "Wildcard", r = "Regular Expression", add = ",add 192.0.2.99 ";
+        row("wildcard: star rule", {w, "www.ad.test", "192.0.2.7"});
+        row("wildcard: regular expression literal", {w, "a.re.test", "servfail"});
+        row("regexp: alternatives", {r, "b.re.test", "192.0.2.8"});
+        row("regexp: wildcard never matches", {r, "www.ad.test", "servfail"});
+        row("only 127.0.0.1 answers", {w + ",ask 127.0.0.2", "www.ad.test", "192.0.2.7"});
+        row("switched to regexp", {w + "," + r, "a.re.test", "192.0.2.8"});
+        row("off: no reply", {w + ",Off", "www.ad.test", "no reply"});
+        row("port taken: wildcard", {"port taken," + w, "www.ad.test", "no reply"});
+        row("port taken: regexp", {"port taken," + r, "www.ad.test", "no reply"});
+        row("reload: wildcard", {w + ",rewrite,reload", "x.new.test", "192.0.2.9"});
+        row("reload: regexp", {r + ",rewrite,reload", "b.renew.test", "192.0.2.10"});
+        row("reload: removed file", {w + ",remove,reload", "www.ad.test", "servfail"});
+        row("reload: named pipe", {w + ",pipe,reload", "www.ad.test", "servfail"});
+        row("added: wildcard", {w + add + "*.added.test", "y.added.test", "192.0.2.99"});
+        row("added: regexp", {r + add + "(x|y)\\.added\\.test", "y.added.test", "192.0.2.99"});
+        row("added: gone at reload", {w + add + "*.added.test,reload", "y.added.test", "servfail"});
+        row("added: bad address, no A", {w + ",add 192.0.2.999 *.added.test", "y.added.test", "nodata"});
+    }
+    void answers()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, name);
+        QFETCH(QString, outcome);
+        for (const QString &step : steps.split(','))
+            perform(step);
+        QCOMPARE(client.ask(dnsQuery(1, wireName(name.toLatin1())), port, outcome == "no reply" ? 300 : 5000),
+                 outcome);
+        QCOMPARE(client.replies.size(), int(outcome != "no reply"));
+        const int bindFailures = log.lines.filter(QRegularExpression("^3 .*127.0.0.1:\\d")).size();
+        QCOMPARE(bindFailures, int(steps.contains("taken"))); // reported as such, and only then
+    }
+
+    void questionsLogged()
+    {
+        perform("Wildcard");
+        log.lines.clear();
+        QCOMPARE(client.ask(dnsQuery(1, wireName("www.ad.test")), port, 5000), QStringLiteral("192.0.2.7"));
+        QCOMPARE(client.ask(dnsQuery(2, wireName("a\nb\x7f.test")), port, 5000), QStringLiteral("servfail"));
+        // Unanswered ones only for the Detailed log; a control byte never breaks or forges a line.
+        QCOMPARE(log.lines, QStringList({"4 Question for www.ad.test", "5 Answered with 192.0.2.7",
+                                         "4 (detailed) Question for a\\x0ab\\x7f.test"}));
+    }
+};
+
+QTEST_MAIN(TestServerPanel)
+#include "tst_serverpanel.moc"

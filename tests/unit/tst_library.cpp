@@ -1,0 +1,86 @@
+#include "options/HostsLibrary.h"
+#include "options/UpdateReport.h"
+#include "options/UpdateTarget.h"
+#include "settings/UpdateSchedule.h"
+#include "tests/support/TestFiles.h"
+
+#include <QDir>
+#include <QTest>
+
+class TestLibrary : public QObject {
+    Q_OBJECT
+
+private slots:
+    void reconcile_data()
+    {
+        QTest::addColumn<QString>("onDisk"); // a name ending in '/' is a folder
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("expected"); // '*': a new entry, unselected and without a source
+        const auto row = [](const char *name, const char *onDisk, const char *stored, const char *expected) {
+            QTest::newRow(name) << QString(onDisk) << QString(stored) << QString(expected);
+        };
+        row("only *.hosts files, sorted without case",
+            "b.hosts C.hosts a.hosts notes.txt hosts x.hosts.bak d.hosts/", "", "a.hosts* b.hosts* C.hosts*");
+        row("stored order kept, new files after", "a.hosts m.hosts z.hosts", "z.hosts a.hosts",
+            "z.hosts a.hosts m.hosts*");
+        row("lists whose file was deleted leave", "b.hosts", "a.hosts b.hosts c.hosts", "b.hosts");
+    }
+    void reconcile()
+    {
+        QFETCH(QString, onDisk);
+        QFETCH(QString, stored);
+        QFETCH(QString, expected);
+        ProgramFolder folder;
+        for (const QString &name : onDisk.split(' ', Qt::SkipEmptyParts))
+            QVERIFY(name.endsWith('/') ? QDir().mkdir("hosts/" + name) : writeWholeFile("hosts/" + name, ""));
+        HostsList list;
+        for (const QString &name : stored.split(' ', Qt::SkipEmptyParts)) // downloaded once
+            list.push_back(std::make_unique<HostsEntry>(HostsEntry{
+                true, name, QUrl("http://lists.test/" + name), QDate(2024, 3, 1).startOfDay(), 7}));
+        reconcileHostsList(list, listHostsFiles("hosts"));
+        QStringList described;
+        for (const std::unique_ptr<HostsEntry> &entry : list)
+            described << entry->name + (entry->selected || entry->updateUrl.isValid() ? "" : "*");
+        QCOMPARE(described.join(' '), expected);
+    }
+    void isUpdateDue_data()
+    {
+        QTest::addColumn<int>("frequency");
+        QTest::addColumn<QDateTime>("lastUpdate");
+        QTest::addColumn<QDate>("today");
+        QTest::addColumn<bool>("due");
+        const QDate day(2024, 2, 28); // a week from it crosses the leap day
+        const QDateTime never, morning(day, QTime(9, 0)), lateEvening(day, QTime(23, 59, 59));
+        QTest::newRow("-1, never updated") << -1 << never << day << false;
+        QTest::newRow("7, never updated") << 7 << never << day << true;
+        QTest::newRow("0, updated this evening") << 0 << lateEvening << day << true;
+        QTest::newRow("1, updated late yesterday") << 1 << lateEvening << day.addDays(1) << true;
+        QTest::newRow("7, one day short") << 7 << morning << QDate(2024, 3, 5) << false;
+        QTest::newRow("7, on the day") << 7 << lateEvening << QDate(2024, 3, 6) << true;
+    }
+    void isUpdateDue()
+    {
+        QFETCH(int, frequency);
+        QFETCH(QDateTime, lastUpdate);
+        QFETCH(QDate, today);
+        QFETCH(bool, due);
+        QCOMPARE(::isUpdateDue(HostsEntry{false, "a.hosts", QUrl(), lastUpdate, frequency}, today), due);
+    }
+    void updateTarget()
+    {
+        ProgramFolder folder; // names that are no plain file names: see libraryPath()
+        QVERIFY(folder.isValid() && QFile::link("/etc/hosts", "hosts/out.hosts"));
+        QCOMPARE(::updateTarget("new.hosts"), "./hosts/new.hosts");
+        QVERIFY(::updateTarget("out.hosts").isEmpty()); // the new content would land outside the library
+    }
+    void failureBox() // only a failed source interrupts, and only an update the user started
+    {
+        for (auto outcome : {UpdateOutcome::Updated, UpdateOutcome::Canceled, UpdateOutcome::SaveFailed,
+                             UpdateOutcome::Failed})
+            QCOMPARE(updateNeedsFailureBox(outcome, false), outcome == UpdateOutcome::Failed);
+        QVERIFY(!updateNeedsFailureBox(UpdateOutcome::Failed, true));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibrary)
+#include "tst_library.moc"

@@ -1,0 +1,165 @@
+#include "dns/HostRule.h"
+#include "tests/support/TestFiles.h"
+
+#include <QtTest>
+
+#include <random>
+
+class TestRules : public QObject {
+    Q_OBJECT
+
+private slots:
+    void loadLines_data()
+    {
+        QTest::addColumn<QByteArray>("file"); // null: no file
+        QTest::addColumn<QString>("rules");   // "address pattern" per rule, joined by "|"
+
+        const auto row = [](const char *what, const QByteArray &file, const char *rules) {
+            QTest::newRow(what) << file << QString::fromLatin1(rules);
+        };
+        row("no file", QByteArray(), "");
+        row("blank, comment, plain and single-field lines: none",
+            "\n \t\n# 1.1.1.1 *.a\n1.1.1.1 a.b c.d\n1.1.1.1 a.b #*.a\n*.a #1.1.1.1", "");
+        row("comment cut off", "127.0.0.1 *.ads.test#x", "127.0.0.1 *.ads.test");
+        row("blanks around fields, later fields ignored", " \t1.1.1.1 \t *.A.test. \t *.b.test \r",
+            "1.1.1.1 *.A.test.");
+        row("IPv6 and bad addresses (a star in one), in file order",
+            "::1 *.a\r\n256.0.0.1 *.b\r\n::1 *.c\r\n1.2.3.* d", "::1 *.a|null *.b|::1 *.c|null d");
+        row("UTF-16 with a byte-order mark", QByteArray("\xff\xfe:\0:\0\x31\0 \0*\0.\0a\0", 16), "::1 *.a");
+    }
+
+    void loadLines()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, rules);
+
+        ProgramFolder folder;
+        const QString path = folder.path(QStringLiteral("hosts.txt"));
+        QVERIFY(file.isNull() || writeWholeFile(path, file));
+        HostRules loaded;
+        loaded.appendWildcard(QHostAddress(), QStringLiteral("stale")); // replaced by the load
+        loadSystemHostsRules(loaded, path);
+        QStringList found;
+        for (int at = 0; at < loaded.size(); ++at)
+            found << (loaded.addressAt(at).isNull() ? "null" : loaded.addressAt(at).toString()) + ' ' +
+                         loaded.patternAt(at);
+        QCOMPARE(found.join('|'), rules);
+    }
+
+    void findAnswer_data()
+    {
+        QTest::addColumn<QStringList>("patterns"); // rule i answers 10.0.0.(i + 1)
+        QTest::addColumn<bool>("regExp");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<int>("rule"); // -1: none
+
+        const auto row = [](const char *what, const QStringList &patterns, const QByteArray &name, int rule,
+                            bool regExp = false) {
+            QTest::newRow(what) << patterns << regExp << name << rule;
+        };
+        row("exact name", {"ads.test"}, "ads.test", 0);
+        row("exact name: not a name below it", {"ads.test"}, "www.ads.test", -1);
+        row("suffix: names at any depth", {"*.ads.test"}, "a.b.ads.test", 0);
+        row("suffix: not the name itself", {"*.ads.test"}, "ads.test", -1);
+        row("star inside: also for nothing", {"ad*.test"}, "ad.test", 0);
+        row("question mark: one character", {"ad?.test"}, "ads.test", 0);
+        row("question mark: not none", {"ad?.test"}, "ad.test", -1);
+        row("set: a member", {"[ab].test"}, "b.test", 0);
+        row("set: not a member", {"[ab].test"}, "c.test", -1);
+        row("lone star: the root name", {"*"}, "", 0);
+        row("name and pattern in other cases", {"*.ADS.test", "ads.test"}, "WWW.ads.TEST", 0);
+        row("Latin-1 letters fold case", {QStringLiteral("caf\u00e9.test")}, "CAF\xc9.TEST", 0);
+        row("two exact rules: the first", {"ads.test", "ads.test"}, "ads.test", 0);
+        row("exact before unindexed", {"ads.test", "ad?.test"}, "ads.test", 0);
+        row("later rule when the first fails", {"*.other", "ads.test"}, "ads.test", 1);
+        row("regexp: the whole name", {"ads", ".*\\.ads\\..*"}, "x.ads.test", 1, true);
+        row("regexp: alternation, case ignored", {"(ads|track)\\.test"}, "TRACK.test", 0, true);
+        row("regexp: a wildcard text never matches", {"*.ads.test", ".*"}, "www.ads.test", 1, true);
+        // A pattern too costly to match in bounded time never matches; the next rule answers.
+        row("costly: back-reference", {"(a*)\\1b", ".*"}, "aab", 1, true);
+        row("costly: 250-way loop", {"(" + QString("a|").repeated(249) + "a)+", ".*"}, "a", 1, true);
+        row("costly: nested counted repetitions", {"((a{0,100}){0,100}){0,100}", ".*"}, "a", 1, true);
+        row("costly: a hundred stars", {QString(100, '*'), "*"}, "a", 1);
+        row("not costly: nested loop", {"(a+)+$", ".*"}, "aaaa", 0, true);
+    }
+
+    void findAnswer()
+    {
+        QFETCH(QStringList, patterns);
+        QFETCH(bool, regExp);
+        QFETCH(QByteArray, name);
+        QFETCH(int, rule);
+
+        HostRules rules;
+        for (int at = 0; at < patterns.size(); ++at)
+            rules.appendWildcard(QHostAddress(0x0a000001u + quint32(at)), patterns.at(at));
+        if (regExp)
+            rules.setSyntax(QRegExp::RegExp);
+        quint16 length = 0;
+        QByteArray rdata;
+        QCOMPARE(rules.findAnswer(name, length, rdata) ? rdata.toHex() : "none",
+                 rule < 0 ? "none" : "0a00000" + QByteArray::number(rule + 1));
+    }
+
+    // Random rule lists, edited between rounds as the rule table and the server edit them: the
+    // index must give the rule that a plain first-match scan gives.
+    void indexAgreesWithScan()
+    {
+        std::mt19937 engine(20240611); // the same sequence everywhere: every run checks the same cases
+        const auto below = [&](int bound) { return int(engine() % unsigned(bound)); };
+        // Letters of both cases, characters whose case changes across the Latin-1 border (Kelvin and
+        // Angstrom signs, Y with diaeresis, micro sign, sharp s, dotted I), wildcard and
+        // regular-expression characters, an empty piece. No digit: after a backslash it would make a
+        // back-reference.
+        const QStringList pieces =
+            QStringLiteral("a A ads ADS . . k \u212a \u00e9 \u00c9 \u0178 \u00ff \u00b5 \u039c \u00df \u1e9e "
+                           "\u212b \u00e5 \u0130 * *. ? [ab] (a|b) + \\ [ ")
+                .split(' ');
+        const auto randomPattern = [&] {
+            QString pattern;
+            for (int count = below(6); count > 0; --count)
+                pattern += pieces.at(below(pieces.size()));
+            return pattern;
+        };
+        // A name the pattern may well match: wildcards filled in, each letter in a case of its own.
+        const auto nameLike = [&](const QString &pattern) {
+            QString name;
+            for (const QChar c : pattern)
+                name += below(2) ? c.toUpper() : c;
+            return name.replace('?', 'q').replace('*', QString("x.y").left(below(4))).toLatin1();
+        };
+        HostRules rules;
+        QRegExp::PatternSyntax syntax = QRegExp::Wildcard;
+        int matched = 0;
+        for (int round = 1; round <= 1000; ++round) {
+            for (int query = 0; query < 40; ++query) {
+                const QByteArray name = nameLike(
+                    rules.size() && below(4) ? rules.patternAt(below(rules.size())) : randomPattern());
+                int plain = 0;
+                while (plain < rules.size() && !rules.at(plain).pattern.exactMatch(QString::fromLatin1(name)))
+                    ++plain;
+                matched += plain < rules.size();
+                QVERIFY2(rules.firstMatch(name) == (plain < rules.size() ? plain : -1),
+                         name.toHex().constData());
+            }
+            for (int edit = below(6); edit >= 0; --edit) {
+                const QRegExp pattern(randomPattern(), Qt::CaseSensitivity(below(4) == 0), syntax);
+                const int kind = below(12), at = rules.size() ? below(rules.size()) : -1;
+                if (kind == 0)
+                    rules.setSyntax(syntax = syntax == QRegExp::RegExp ? QRegExp::Wildcard : QRegExp::RegExp);
+                else if (kind < 4 && at >= 0)
+                    rules.removeAt(at);
+                else if (kind < 6 && at >= 0)
+                    rules.replace(at, HostRule{QHostAddress(), pattern});
+                else
+                    rules.append(HostRule{QHostAddress(), pattern});
+            }
+            if (round % 100 == 0)
+                rules.clear();
+        }
+        QVERIFY(matched > 5000); // names hit rules often enough to test the order
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRules)
+#include "tst_rules.moc"
