@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileReplace.h"
 #include "platform/NameServerStore.h"
 #include "platform/Platform.h"
 
@@ -18,9 +19,18 @@ public:
     {
         return values.value(path, {absent, absent}).second;
     }
-    void setNameServer(const QString &interfacePath, const QString &servers) override;
+    void setNameServer(const QString &interfacePath, const QString &servers) override
+    {
+        writes << interfacePath + u'=' + servers;
+        if (values.contains(interfacePath))
+            values[interfacePath].first = servers;
+    }
 
-    void add(const QString &interfacePath, const QString &nameServer, const QString &dhcpNameServer);
+    void add(const QString &interfacePath, const QString &nameServer, const QString &dhcpNameServer)
+    {
+        order << interfacePath;
+        values.insert(interfacePath, {nameServer, dhcpNameServer});
+    }
 
     QStringList order;
     QMap<QString, std::pair<QString, QString>> values; // NameServer, DhcpNameServer
@@ -41,8 +51,14 @@ public:
     bool isAdmin() const override { return true; }
     bool startElevated(const QString &) override { return false; }
 
-    bool writeHostsFile(const QStringList &sources) override;
-    bool copyFile(const QString &source, const QString &target) override;
+    bool writeHostsFile(const QStringList &sources) override
+    {
+        return writesSucceed && replaceFileWith(hostsFile, sources);
+    }
+    bool copyFile(const QString &source, const QString &target) override
+    {
+        return writesSucceed && replaceFileWith(target, {source});
+    }
 
     void showFolder(const QString &) override {}
     void startEditor(const QString &, const QString &, const QString &) override {}

@@ -1,9 +1,22 @@
 #pragma once
 
-#include <QStringList>
+#include "log/UI_LogPanel.h"
 
-class UI_LogPanel;
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTextBrowser>
 
 // The messages of the panel's lines, in order, each without its time stamp; a line that does not
 // have the "yyyy-MM-dd hh:mm:ss:zzz : " form shows as "<malformed: line>".
-QStringList logMessages(const UI_LogPanel &panel);
+inline QStringList logMessages(const UI_LogPanel &panel)
+{
+    static const QRegularExpression linePattern(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3} : (.*)$"));
+    QStringList result;
+    for (const QString &line :
+         panel.browserWidget()->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch match = linePattern.match(line);
+        result << (match.hasMatch() ? match.captured(1) : QStringLiteral("<malformed: ") + line + u'>');
+    }
+    return result;
+}

@@ -37,7 +37,9 @@ bool ProgramUnderTest::start()
         return probe.waitForConnected(100) && probe.write(message) == message.size() &&
                probe.waitForReadyRead(2000) && probe.read(1) == "\x01";
     };
-    return QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning || ready(); }, 20000) &&
+    // Started (state Running) first: the acknowledgement may come before that news is handled.
+    return program.waitForStarted(10000) &&
+           QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning || ready(); }, 20000) &&
            program.state() == QProcess::Running;
 }
 

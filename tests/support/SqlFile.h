@@ -1,12 +1,58 @@
 #pragma once
 
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStringList>
 
+#include <functional>
+
 // Direct access to an SQLite file through a connection of the test's own, beside the program's.
+inline void withSqlFile(const QString &file, const std::function<void(QSqlDatabase &)> &work)
+{
+    const QString connection = QStringLiteral("test check");
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        database.setDatabaseName(file);
+        work(database);
+    }
+    QSqlDatabase::removeDatabase(connection);
+}
 
 // Runs `statements` in one transaction on `file`; the first failure, or empty text.
-QString runSql(const QString &file, const QStringList &statements);
+inline QString runSql(const QString &file, const QStringList &statements)
+{
+    QString failure;
+    withSqlFile(file, [&](QSqlDatabase &database) {
+        if (!database.open() || !database.transaction())
+            failure = database.lastError().text();
+        QSqlQuery query(database);
+        for (const QString &statement : statements) {
+            if (failure.isEmpty() && !query.exec(statement))
+                failure = statement + QStringLiteral(": ") + query.lastError().text();
+        }
+        if (failure.isEmpty() && !database.commit())
+            failure = database.lastError().text();
+    });
+    return failure;
+}
 
 // The rows of `statement` on `file`, each as its values joined by '|', NULL as "NULL"; a failed
 // statement gives one row "failed: <error>".
-QStringList sqlRows(const QString &file, const QString &statement);
+inline QStringList sqlRows(const QString &file, const QString &statement)
+{
+    QStringList rows;
+    withSqlFile(file, [&](QSqlDatabase &database) {
+        QSqlQuery query(database);
+        if (!database.open() || !query.exec(statement))
+            rows << QStringLiteral("failed: ") + query.lastError().text();
+        while (query.next()) {
+            QStringList fields;
+            for (int i = 0; i < query.record().count(); ++i)
+                fields << (query.isNull(i) ? QStringLiteral("NULL") : query.value(i).toString());
+            rows << fields.join(u'|');
+        }
+    });
+    return rows;
+}
