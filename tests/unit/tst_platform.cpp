@@ -1,4 +1,3 @@
-#include "app/SelectionSummary.h"
 #include "platform/LinuxPlatform.h"
 #include "platform/WindowsCommands.h"
 #include "tests/support/TestFiles.h"
@@ -39,12 +38,6 @@ private slots:
         QVERIFY(readWholeFile(entry).contains("\nExec=\"/opt/my \\\"\\$\\`100%%/t\" -silent\n"));
         platform.setStartupEntry(false, QString());
         QVERIFY(!QFileInfo::exists(entry));
-    }
-
-    void selectionSummaryCutAfterTheNamePast32()
-    {
-        QCOMPARE(::selectionSummary({"default.hosts", "mvps.hosts", "someone.hosts", "pgl.hosts"}),
-                 QStringLiteral("[default.hosts, mvps.hosts, someone.hosts...]"));
     }
 };
 
