@@ -71,6 +71,7 @@ int main(int argc, char *argv[])
     paths.resolvConf = folder.filePath(QStringLiteral("resolv.conf"));
     paths.userAutostartDir = folder.filePath(QStringLiteral("autostart"));
     paths.systemAutostartDir = paths.userAutostartDir;
+    paths.resolvedRunDir = folder.filePath(QStringLiteral("resolved")); // absent: no cache to flush
     LinuxPlatform platform(paths);
 
     MainWindow window(1, platform, nullptr, 0);
