@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QMenuBar>
 #include <QScreen>
@@ -235,6 +236,15 @@ void MainWindow::applyHostsFiles()
             QStringLiteral("Load hosts file failed! A selected name is not a file of the hosts folder"),
             LogLevel::Fails, false);
         return;
+    }
+    for (int at = 0; at < sources.size(); ++at) {
+        // Not fetched yet, or deleted: the others alone would drop its rules unnoticed.
+        if (!QFileInfo(sources.at(at)).isFile()) {
+            logPanel->appendLog(
+                QStringLiteral("Load hosts file failed! '%1' is not in the hosts folder").arg(names.at(at)),
+                LogLevel::Fails, false);
+            return;
+        }
     }
     if (!platform.writeHostsFile(sources)) {
         logPanel->appendLog(QStringLiteral("Load hosts file failed! Please 'Run as administrator'"),

@@ -11,12 +11,17 @@ QStringList listHostsFiles(const QString &dir)
     return QDir(dir).entryList({QStringLiteral("*.hosts")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
 }
 
+bool awaitsFirstUpdate(const HostsEntry &entry)
+{
+    return !entry.updateUrl.isEmpty() && !entry.lastUpdate.isValid();
+}
+
 void reconcileHostsList(HostsList &hostsList, const QStringList &fileNames)
 {
     const QSet<QString> present(fileNames.cbegin(), fileNames.cend());
     hostsList.erase(std::remove_if(hostsList.begin(), hostsList.end(),
                                    [&present](const std::unique_ptr<HostsEntry> &entry) {
-                                       return !present.contains(entry->name);
+                                       return !present.contains(entry->name) && !awaitsFirstUpdate(*entry);
                                    }),
                     hostsList.end());
 

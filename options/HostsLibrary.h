@@ -9,7 +9,11 @@
 // case. Empty when the folder is missing.
 QStringList listHostsFiles(const QString &dir);
 
-// Makes `hostsList` name exactly the files `fileNames`: entries whose file is missing are dropped,
-// the others keep their order, and each file no entry names is appended as a new, unselected list
-// without a source, in the order of `fileNames`.
+// True for a list that has a source and was never fetched from it: its file is not there yet.
+bool awaitsFirstUpdate(const HostsEntry &entry);
+
+// Makes `hostsList` name the files `fileNames`: entries whose file is missing are dropped unless
+// they await their first update (a fresh library has none of its public lists yet), the others keep
+// their order, and each file no entry names is appended as a new, unselected list without a
+// source, in the order of `fileNames`.
 void reconcileHostsList(HostsList &hostsList, const QStringList &fileNames);

@@ -212,11 +212,14 @@ void UI_OptionsPanel::okButtonClicked()
 
 void UI_OptionsPanel::loadHostsList()
 {
+    // A fresh program folder has no library yet: imports and the first updates need it.
+    if (!QDir().mkpath(hostsDir))
+        log({QStringLiteral("Can't create the hosts folder '%1'").arg(hostsDir), LogLevel::Fails});
     // A download in flight follows its list to the list's new row; one whose list leaves the
     // table (its file is gone) is cancelled first, while its row still holds it.
     const QStringList files = listHostsFiles(hostsDir);
     for (int row : sortedRows(downloadingRows)) {
-        if (!files.contains(hostsList[row]->name))
+        if (!files.contains(hostsList[row]->name) && !awaitsFirstUpdate(*hostsList[row]))
             abortDownload(row);
     }
     const QHash<const HostsEntry *, Transfer> transfers = takeTransfers();

@@ -1,17 +1,15 @@
 #include "app/MainWindow.h"
-#include "app/SingleInstance.h"
 #include "dns/UI_ServerPanel.h"
 #include "log/UI_LogPanel.h"
 #include "options/UI_OptionsPanel.h"
 #include "tests/support/DnsTestClient.h"
 #include "tests/support/FakePlatform.h"
 #include "tests/support/LogText.h"
+#include "tests/support/SqlFile.h"
 #include "tests/support/TestFiles.h"
 
 #include <QCheckBox>
-#include <QDataStream>
 #include <QDir>
-#include <QLocalSocket>
 #include <QTest>
 #include <QTimer>
 
@@ -36,6 +34,7 @@ private slots:
         platform->hostsFile = folder->path("etc/hosts");
         QVERIFY(folder->isValid() && writeWholeFile(platform->hostsFile, "old hosts\n"));
         platform->store.add("{A}", "192.0.2.53", NameServerStore::absent);
+        QVERIFY(createSettingsWithoutLists("settings"));
         // An argument starts it in the tray; port 0 keeps the server off the machine's 53.
         window = std::make_unique<MainWindow>(2, *platform, nullptr, 0);
     }
@@ -49,6 +48,8 @@ private slots:
         QTest::newRow("chosen in the Options dialog") << "Options" << QStringList{"a.hosts"} << "applied!";
         QTest::newRow("nothing selected: refused") << "apply" << QStringList() << "No hosts file selected!";
         QTest::newRow("write failed: old file kept") << "fails" << QStringList{"a.hosts"} << "failed!";
+        QTest::newRow("a list not fetched yet: refused, named")
+            << "missing" << QStringList{"a.hosts", "b.hosts"} << "'b.hosts' is not in the hosts folder";
         QTest::newRow("name outside the hosts folder: refused")
             << "apply" << QStringList{"../escape.hosts"} << "not a file of the hosts folder";
     }
@@ -61,6 +62,7 @@ private slots:
         auto &lists = options.hostsList;
         lists.back()->name = "../escape.hosts"; // c.hosts, as a settings file may name it
         platform->writesSucceed = how != "fails";
+        QVERIFY(how != "missing" || QFile::remove("hosts/b.hosts"));
         if (how == "Options") {
             QTimer::singleShot(0, &options, [&] {
                 options.selectBox(0)->setChecked(true); // a.hosts
@@ -81,18 +83,6 @@ private slots:
         const quint16 port = window->serverPanelWidget()->serverSocket()->localPort();
         QCOMPARE(client.ask(dnsQuery(7, wireName("x.a.test")), port, 5000),
                  line == "applied!" ? "192.0.2.1" : "servfail");
-    }
-
-    void singleInstanceMessageShowsWindow()
-    {
-        SingleInstance instance(SingleInstance::keyFor(folder->path()));
-        connect(&instance, &SingleInstance::messageReceived, window.get(), &QWidget::showNormal); // as main()
-        QLocalSocket second;
-        second.connectToServer(SingleInstance::keyFor(folder->path()));
-        QVERIFY(!instance.isRunning() && !window->isVisible() && second.waitForConnected(5000));
-        QDataStream message(&second);
-        message << QStringLiteral("Vestrum");
-        QTRY_VERIFY(window->isVisible());
     }
 
     void cleanUpRollsBackAndSavesTheLog()

@@ -4,6 +4,7 @@
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/MessageBoxAnswerer.h"
 #include "tests/support/RecordingLog.h"
+#include "tests/support/SqlFile.h"
 #include "tests/support/TestFiles.h"
 
 #include <QCheckBox>
@@ -39,10 +40,33 @@ private slots:
         folder = std::make_unique<ProgramFolder>();
         QVERIFY(folder->isValid() && writeWholeFile("hosts/a.hosts", "old\n") &&
                 writeWholeFile("hosts/b.hosts", "old\n"));
+        QVERIFY(createSettingsWithoutLists("settings"));
         log.lines.clear();
         panel = std::make_unique<UI_OptionsPanel>(platform);
         panel->setLogPanel(&log);
         panel->loadHostsList();
+    }
+
+    // An empty folder: no settings, no hosts/. A save and a second start keep the whole library.
+    void firstStartKeepsTheLibrary()
+    {
+        panel.reset();
+        QVERIFY(QDir("hosts").removeRecursively() && QFile::remove("settings"));
+        QStringList first; // the ten built-in lists, each with its source
+        for (int start = 1; start <= 2; ++start) {
+            UI_OptionsPanel fresh(platform);
+            fresh.loadHostsList();
+            QStringList rows;
+            for (const auto &entry : fresh.hostsList)
+                rows << entry->name + (entry->updateUrl.isValid() ? ' ' + entry->updateUrl.toString() : "");
+            QCOMPARE(rows.size(), 10);
+            QCOMPARE(rows.filter(" ").size(), 10);
+            QCOMPARE(start == 1 ? (first = rows) : rows, first);
+            fresh.syncHostsFile(0); // default.hosts, the copy of the system hosts file, due at every start
+            QCOMPARE(readWholeFile("hosts/default.hosts"), readWholeFile("/etc/hosts"));
+            QVERIFY(fresh.hostsList[0]->selected);
+            fresh.save();
+        }
     }
 
     void buttons_data()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/SettingsStore.h"
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -55,4 +57,12 @@ inline QStringList sqlRows(const QString &file, const QString &statement)
         }
     });
     return rows;
+}
+
+// A settings file of the defaults without their hosts lists: the public lists would be fetched
+// from the network at start; the lists of a test come from the files in its hosts/.
+inline bool createSettingsWithoutLists(const QString &file)
+{
+    SettingsStore store(file, QString(), QString());
+    return store.createDefaultSettings() && runSql(file, {QStringLiteral("delete from Hosts")}).isEmpty();
 }

@@ -5,6 +5,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTest>
 
 class TestLibrary : public QObject {
@@ -24,6 +25,9 @@ private slots:
         row("stored order kept, new files after", "a.hosts m.hosts z.hosts", "z.hosts a.hosts",
             "z.hosts a.hosts m.hosts*");
         row("lists whose file was deleted leave", "b.hosts", "a.hosts b.hosts c.hosts", "b.hosts");
+        // '?': never updated, '!': never updated and without a source
+        row("lists awaiting their first update stay", "", "a.hosts? b.hosts! c.hosts c.hosts?",
+            "a.hosts c.hosts");
     }
     void reconcile()
     {
@@ -34,9 +38,13 @@ private slots:
         for (const QString &name : onDisk.split(' ', Qt::SkipEmptyParts))
             QVERIFY(name.endsWith('/') ? QDir().mkdir("hosts/" + name) : writeWholeFile("hosts/" + name, ""));
         HostsList list;
-        for (const QString &name : stored.split(' ', Qt::SkipEmptyParts)) // downloaded once
-            list.push_back(std::make_unique<HostsEntry>(HostsEntry{
-                true, name, QUrl("http://lists.test/" + name), QDate(2024, 3, 1).startOfDay(), 7}));
+        for (QString name : stored.split(' ', Qt::SkipEmptyParts)) {
+            const bool never = name.endsWith('?') || name.endsWith('!'), sourceless = name.endsWith('!');
+            name.remove(QRegularExpression("[?!]$"));
+            list.push_back(std::make_unique<HostsEntry>(
+                HostsEntry{true, name, sourceless ? QUrl() : QUrl("http://lists.test/" + name),
+                           never ? QDateTime() : QDate(2024, 3, 1).startOfDay(), 7}));
+        }
         reconcileHostsList(list, listHostsFiles("hosts"));
         QStringList described;
         for (const std::unique_ptr<HostsEntry> &entry : list)
