@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QMenuBar>
+#include <QPointer>
 #include <QScreen>
 #include <QSignalMapper>
 #include <QStyle>
@@ -195,12 +196,12 @@ void MainWindow::runAsAdmin()
     // Give the claim up first, so the elevated copy never finds this one still running.
     if (instance)
         instance->release();
-    if (platform.startElevated(executable)) {
-        QCoreApplication::quit();
-        return;
-    }
-    if (instance)
-        instance->isRunning(); // declined: claim again and run on unchanged
+    platform.startElevated(executable, [instance = QPointer<SingleInstance>(instance)](bool started) {
+        if (started)
+            QCoreApplication::quit();
+        else if (instance)
+            instance->isRunning(); // declined: claim again and run on unchanged
+    });
 }
 
 void MainWindow::cleanUp()

@@ -5,6 +5,31 @@
 #include <QDir>
 #include <QLocalSocket>
 
+#ifdef Q_OS_LINUX
+#include "platform/DesktopUser.h"
+#endif
+
+namespace {
+
+#ifdef Q_OS_LINUX
+// No file: root and the desktop user share it whatever their temporary folders, and it goes with
+// the process that holds it.
+constexpr QLocalServer::SocketOptions serverOptions = QLocalServer::AbstractNamespaceOption;
+#else
+constexpr QLocalServer::SocketOptions serverOptions = QLocalServer::UserAccessOption;
+#endif
+
+bool trusted([[maybe_unused]] const QLocalSocket &socket)
+{
+#ifdef Q_OS_LINUX
+    return isTrustedPeer(socket.socketDescriptor());
+#else
+    return true; // the socket's access rights admit this user only
+#endif
+}
+
+} // namespace
+
 SingleInstance::SingleInstance(const QString &key, QObject *parent)
     : QObject(parent), serverName(key), lock(QDir::temp().filePath(key + QStringLiteral(".lock")))
 {
@@ -25,16 +50,26 @@ QString SingleInstance::keyFor(const QString &programDir)
     return QStringLiteral("tarnowlock-") + QString::fromLatin1(hash.left(16));
 }
 
+void SingleInstance::prepare(QLocalSocket &socket)
+{
+    socket.setSocketOptions(serverOptions & QLocalServer::AbstractNamespaceOption
+                                ? QLocalSocket::AbstractNamespaceOption
+                                : QLocalSocket::NoOptions);
+}
+
 bool SingleInstance::claim()
 {
     if (server)
         return true;
-    if (!lock.tryLock(0))
-        return false;
-    // Holding the lock, any socket left under this name belongs to a dead instance.
-    QLocalServer::removeServer(serverName);
+    const bool withLock = !(serverOptions & QLocalServer::AbstractNamespaceOption);
+    if (withLock) {
+        if (!lock.tryLock(0))
+            return false;
+        // Holding the lock, any socket left under this name belongs to a dead instance.
+        QLocalServer::removeServer(serverName);
+    }
     server = std::make_unique<QLocalServer>();
-    server->setSocketOptions(QLocalServer::UserAccessOption);
+    server->setSocketOptions(serverOptions);
     if (!server->listen(serverName)) {
         server.reset();
         lock.unlock();
@@ -42,6 +77,11 @@ bool SingleInstance::claim()
     }
     connect(server.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = server->nextPendingConnection()) {
+            if (!trusted(*socket)) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readMessage(socket); });
         }
@@ -72,8 +112,10 @@ bool SingleInstance::sendMessage(const QString &message, int timeoutMs)
     if (server)
         return false; // this is the running instance
     QLocalSocket socket;
+    prepare(socket);
     socket.connectToServer(serverName);
-    if (!socket.waitForConnected(timeoutMs))
+    // A name held by another local user is no instance of ours.
+    if (!socket.waitForConnected(timeoutMs) || !trusted(socket))
         return false;
     QByteArray data;
     QDataStream out(&data, QIODevice::WriteOnly);

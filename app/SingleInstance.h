@@ -6,8 +6,11 @@
 
 #include <memory>
 
-// One running instance per program folder: the first holds a lock file and listens on a local
-// socket; later ones find the lock taken and can pass a text message to the first.
+// One running instance per program folder: the first listens on a local socket named after the
+// folder; later ones find the name taken and can pass a text message to the first. On Linux the
+// name lives in the abstract socket namespace, so root and the desktop user find the same instance,
+// a killed one leaves nothing behind, and the socket serves only those two (checked by peer
+// credentials). Elsewhere a lock file in the user's temporary folder guards a per-user socket.
 class SingleInstance : public QObject {
     Q_OBJECT
 
@@ -25,6 +28,8 @@ public:
 
     // The key for the program in `programDir`.
     static QString keyFor(const QString &programDir);
+    // Sets `socket` up to reach an instance by its key.
+    static void prepare(QLocalSocket &socket);
 
 signals:
     void messageReceived(const QString &message);

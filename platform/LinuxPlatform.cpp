@@ -1,5 +1,6 @@
 #include "platform/LinuxPlatform.h"
 
+#include "platform/DesktopUser.h"
 #include "platform/FileReplace.h"
 
 #include <QCoreApplication>
@@ -10,7 +11,7 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QSocketNotifier>
-#include <QThread>
+#include <QTimer>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -21,6 +22,7 @@ namespace {
 constexpr int flushTimeoutMs = 3000;
 // How long the password prompt of pkexec may take before the restart counts as declined.
 constexpr int elevationTimeoutMs = 5 * 60 * 1000;
+constexpr int elevationPollMs = 100;
 const QString startupEntryName = QStringLiteral("Tarnowlock.desktop");
 
 int terminationPipe[2] = {-1, -1};
@@ -45,8 +47,6 @@ QByteArray commandOf(qint64 pid)
 
 LinuxPlatform::LinuxPlatform(LinuxPaths paths) : paths(std::move(paths)), resolvConf(this->paths.resolvConf)
 {
-    if (this->paths.userAutostartDir.isEmpty())
-        this->paths.userAutostartDir = QDir::homePath() + QStringLiteral("/.config/autostart");
 }
 
 QString LinuxPlatform::systemHostsPath() const
@@ -79,40 +79,53 @@ QString LinuxPlatform::executablePath() const
     return QCoreApplication::applicationFilePath();
 }
 
+WorkingFolder LinuxPlatform::workingFolder() const
+{
+    return workingFolderFor(QCoreApplication::applicationDirPath(), paths.layout);
+}
+
 bool LinuxPlatform::isAdmin() const
 {
     return ::geteuid() == 0;
 }
 
-bool LinuxPlatform::startElevated(const QString &executable)
+void LinuxPlatform::startElevated(const QString &executable, std::function<void(bool)> done)
 {
-    // pkexec clears the environment; the display must reach the elevated copy.
-    QStringList arguments{QStringLiteral("env")};
-    for (const char *name :
-         {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM"}) {
-        const QString value = qEnvironmentVariable(name);
-        if (!value.isEmpty())
-            arguments << QString::fromLatin1(name) + QLatin1Char('=') + value;
+    QStringList arguments;
+    if (!workingFolderFor(QFileInfo(executable).absolutePath(), paths.layout).installed) {
+        // Only the installed executable has our polkit action, which keeps the display; any other
+        // copy gets it through env, since pkexec clears the environment.
+        arguments << QStringLiteral("env");
+        for (const char *name :
+             {"DISPLAY", "XAUTHORITY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM"}) {
+            const QString value = qEnvironmentVariable(name);
+            if (!value.isEmpty())
+                arguments << QString::fromLatin1(name) + QLatin1Char('=') + value;
+        }
     }
     arguments << executable;
     qint64 pid = 0;
-    if (!QProcess::startDetached(QStringLiteral("pkexec"), arguments, QString(), &pid))
-        return false;
+    auto *poll = new QTimer(QCoreApplication::instance());
+    if (!QProcess::startDetached(paths.pkexec, arguments, QString(), &pid))
+        pid = 0;
 
-    // After the password pkexec execs env, which execs the program, all in the same process: the
-    // restart has succeeded once that process runs the executable, and failed once it is gone.
+    // After the password pkexec execs the program (through env for a copy that is not installed),
+    // all in the same process: the restart has succeeded once that process runs the executable,
+    // and failed once it is gone. The prompt may stay open for minutes, so this is polled from the
+    // event loop, which meanwhile keeps the window and the DNS server going.
     const QByteArray wanted = QFile::encodeName(executable);
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < elevationTimeoutMs) {
-        const QByteArray command = commandOf(pid);
-        if (command.isNull())
-            return false;
-        if (command == wanted)
-            return true;
-        QThread::msleep(100);
-    }
-    return false;
+    QObject::connect(poll, &QTimer::timeout, poll, [=] {
+        const QByteArray command = pid == 0 ? QByteArray() : commandOf(pid);
+        const bool started = command == wanted;
+        if (!started && !command.isNull() && clock.elapsed() < elevationTimeoutMs)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        done(started);
+    });
+    poll->start(elevationPollMs);
 }
 
 bool LinuxPlatform::writeHostsFile(const QStringList &sources)
@@ -158,13 +171,12 @@ bool LinuxPlatform::flushDnsCache()
 
 QByteArray LinuxPlatform::desktopEntry(const QString &executable)
 {
-    // Exec quoting: \ " ` $ are escaped inside the quotes, and % is doubled.
+    // Exec quoting escapes \ " ` $ inside the quotes; then the value's own escaping doubles every
+    // backslash (so a backslash of the path becomes four), and % is doubled for the field codes.
     QString quoted = executable;
-    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
-        .replace(QLatin1Char('"'), QStringLiteral("\\\""))
-        .replace(QLatin1Char('`'), QStringLiteral("\\`"))
-        .replace(QLatin1Char('$'), QStringLiteral("\\$"))
-        .replace(QLatin1Char('%'), QStringLiteral("%%"));
+    for (const QChar special : {u'\\', u'"', u'`', u'$'})
+        quoted.replace(special, QStringLiteral("\\") + special);
+    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('%'), QStringLiteral("%%"));
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Name=Tarnowlock\n"
@@ -178,18 +190,33 @@ QByteArray LinuxPlatform::desktopEntry(const QString &executable)
 
 void LinuxPlatform::setStartupEntry(bool enabled, const QString &executable)
 {
-    QFile::remove(paths.systemAutostartDir + QLatin1Char('/') + startupEntryName);
-    const QString userEntry = paths.userAutostartDir + QLatin1Char('/') + startupEntryName;
+    // The entry belongs to the desktop user, also when root writes it for them; the machine-wide
+    // autostart folder is the administrator's, never ours.
+    const DesktopUser user = desktopUser();
+    QString folder = paths.userAutostartDir;
+    if (folder.isEmpty()) {
+        if (user.home.isEmpty())
+            return;
+        folder = user.home + QStringLiteral("/.config/autostart");
+    }
+    const QString entry = folder + QLatin1Char('/') + startupEntryName;
     if (!enabled) {
-        QFile::remove(userEntry);
+        QFile::remove(entry);
         return;
     }
-    QDir().mkpath(paths.userAutostartDir);
-    QSaveFile file(userEntry);
-    if (file.open(QIODevice::WriteOnly)) {
-        file.write(desktopEntry(executable));
-        file.commit();
-    }
+    // Folders made on the way are the user's too, or their session could not write them later.
+    QStringList made;
+    for (QString at = folder; !QFileInfo::exists(at); at = QFileInfo(at).path())
+        made.prepend(at);
+    QDir().mkpath(folder);
+    QSaveFile file(entry);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(desktopEntry(executable));
+    if (!file.commit())
+        return;
+    for (const QString &path : made << entry)
+        [[maybe_unused]] const int owned = ::chown(QFile::encodeName(path).constData(), user.uid, user.gid);
 }
 
 void LinuxPlatform::quitOnTerminationRequest()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/InstallLayout.h"
 #include "platform/Platform.h"
 #include "platform/ResolvConfStore.h"
 
@@ -9,8 +10,9 @@ struct LinuxPaths {
     QString etcDir = QStringLiteral("/etc/");
     QString resolvConf = QStringLiteral("/etc/resolv.conf");
     QString resolvedRunDir = QStringLiteral("/run/systemd/resolve"); // present while systemd-resolved runs
-    QString userAutostartDir;                                        // empty: ~/.config/autostart
-    QString systemAutostartDir = QStringLiteral("/etc/xdg/autostart");
+    QString userAutostartDir; // empty: ~/.config/autostart of the desktop user
+    QString pkexec = QStringLiteral("pkexec");
+    InstallLayout layout = builtInstallLayout();
 };
 
 class LinuxPlatform : public Platform {
@@ -23,9 +25,10 @@ public:
     QString defaultHostsSource() const override;
     QString defaultEditor() const override;
     QString executablePath() const override;
+    WorkingFolder workingFolder() const override;
 
     bool isAdmin() const override;
-    bool startElevated(const QString &executable) override;
+    void startElevated(const QString &executable, std::function<void(bool)> done) override;
 
     bool writeHostsFile(const QStringList &sources) override;
     bool copyFile(const QString &source, const QString &target) override;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/InstallLayout.h"
+
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class NameServerStore;
@@ -23,11 +26,14 @@ public:
     virtual QString defaultEditor() const = 0;
     // The running executable's full path; empty when the system cannot tell.
     virtual QString executablePath() const = 0;
+    // Where the working files live, which start-up makes the working directory.
+    virtual WorkingFolder workingFolder() const = 0;
 
     virtual bool isAdmin() const = 0;
-    // Starts `executable` again with administrator rights. True once the elevated copy has
-    // started; false when the user declined or it could not be started.
-    virtual bool startElevated(const QString &executable) = 0;
+    // Starts `executable` again with administrator rights and returns while the user is asked;
+    // `done` is called from the event loop with true once the elevated copy has started, with
+    // false when the user declined or it could not be started.
+    virtual void startElevated(const QString &executable, std::function<void(bool)> done) = 0;
 
     // Writes the concatenation of `sources` over the system hosts file. On false the old file
     // is whole.
@@ -45,8 +51,8 @@ public:
     // True when the resolver cache was flushed (or there is none) within the time limit.
     virtual bool flushDnsCache() = 0;
 
-    // Start-up entry: the machine-wide one is always removed; the user's is written to start
-    // `executable` hidden when `enabled`, else removed.
+    // Start-up entry of the desktop user: written to start `executable` hidden when `enabled`, else
+    // removed. On Windows the machine-wide one is always removed.
     virtual void setStartupEntry(bool enabled, const QString &executable) = 0;
 
     // Makes the system's termination requests (log-off, SIGTERM and the like) quit the

@@ -3,10 +3,12 @@
 #include "platform/SystemConstants.h"
 #include "platform/WindowsCommands.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSettings>
+#include <QTimer>
 
 #include <windows.h>
 
@@ -72,6 +74,11 @@ QString WindowsPlatform::executablePath() const
     return QString::fromWCharArray(path, int(length));
 }
 
+WorkingFolder WindowsPlatform::workingFolder() const
+{
+    return {QCoreApplication::applicationDirPath(), false};
+}
+
 bool WindowsPlatform::isAdmin() const
 {
     OSVERSIONINFOW version = {};
@@ -93,15 +100,17 @@ bool WindowsPlatform::isAdmin() const
     return member != FALSE;
 }
 
-bool WindowsPlatform::startElevated(const QString &executable)
+void WindowsPlatform::startElevated(const QString &executable, std::function<void(bool)> done)
 {
+    // The consent prompt is on the secure desktop, where this process cannot repaint anyway.
     const std::wstring file = QDir::toNativeSeparators(executable).toStdWString();
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.lpVerb = L"runas";
     info.lpFile = file.c_str();
     info.nShow = SW_SHOWNORMAL;
-    return ShellExecuteExW(&info) != FALSE;
+    const bool started = ShellExecuteExW(&info) != FALSE;
+    QTimer::singleShot(0, QCoreApplication::instance(), [done = std::move(done), started] { done(started); });
 }
 
 bool WindowsPlatform::writeHostsFile(const QStringList &sources)

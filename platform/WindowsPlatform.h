@@ -11,9 +11,10 @@ public:
     QString defaultHostsSource() const override;
     QString defaultEditor() const override;
     QString executablePath() const override;
+    WorkingFolder workingFolder() const override;
 
     bool isAdmin() const override;
-    bool startElevated(const QString &executable) override;
+    void startElevated(const QString &executable, std::function<void(bool)> done) override;
 
     bool writeHostsFile(const QStringList &sources) override;
     bool copyFile(const QString &source, const QString &target) override;

@@ -70,7 +70,6 @@ int main(int argc, char *argv[])
     paths.etcDir = folder.path() + QLatin1Char('/');
     paths.resolvConf = folder.filePath(QStringLiteral("resolv.conf"));
     paths.userAutostartDir = folder.filePath(QStringLiteral("autostart"));
-    paths.systemAutostartDir = paths.userAutostartDir;
     paths.resolvedRunDir = folder.filePath(QStringLiteral("resolved")); // absent: no cache to flush
     LinuxPlatform platform(paths);
 

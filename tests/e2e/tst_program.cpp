@@ -80,7 +80,8 @@ private slots:
     void stopGivesNameServersBack_data();
     void stopGivesNameServersBack();
     void failedBindIsReported();
-    void secondStartLeavesTheFirst();
+    void secondStartHandsOver_data();
+    void secondStartHandsOver();
 
 private:
     // Starts the program; true once it answers for a ruled name on 127.0.0.1:53.
@@ -216,12 +217,32 @@ void TestProgram::failedBindIsReported()
     QVERIFY2(log.contains(QLatin1String(" : Can't listen on 127.0.0.1:53")), qPrintable(log));
 }
 
-void TestProgram::secondStartLeavesTheFirst()
+// Root runs the program elevated for the desktop user 4242, or that user runs it; a second start by
+// either hands over, one by another local user (4343) is refused and starts nothing.
+void TestProgram::secondStartHandsOver_data()
 {
-    QVERIFY(serve());
-    QCOMPARE(program->runAgain(), 0);
-    // The first still serves, and still gives the name servers back as it ends.
-    QCOMPARE(DnsTestClient().askUntilServed("www.blocked.test", 53, 5000), QStringLiteral("0.0.0.0"));
+    QTest::addColumn<uint>("first");
+    QTest::addColumn<uint>("second");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("root, then root") << 0u << 0u << 0;
+    QTest::newRow("root, then the desktop user") << 0u << 4242u << 0;
+    QTest::newRow("the desktop user, then root") << 4242u << 0u << 0;
+    QTest::newRow("root, then another user") << 0u << 4343u << 1;
+}
+
+void TestProgram::secondStartHandsOver()
+{
+    QFETCH(uint, first);
+    QFETCH(uint, second);
+    QFETCH(int, exitCode);
+    qputenv("PKEXEC_UID", "4242");
+    if (first == 0)
+        QVERIFY(serve());
+    else
+        QVERIFY(program->start(first));
+    QCOMPARE(program->runAgain(second == 0 ? std::nullopt : std::optional<uint>(second)), exitCode);
+    if (first == 0) // the first still serves, and still gives the name servers back as it ends
+        QCOMPARE(DnsTestClient().askUntilServed("www.blocked.test", 53, 5000), QStringLiteral("0.0.0.0"));
     QVERIFY(program->stop(SIGTERM));
     QCOMPARE(readWholeFile(resolvConfPath), resolvConf);
 }

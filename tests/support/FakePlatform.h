@@ -4,6 +4,7 @@
 #include "platform/NameServerStore.h"
 #include "platform/Platform.h"
 
+#include <QDir>
 #include <QMap>
 #include <QStringList>
 
@@ -47,9 +48,10 @@ public:
     QString defaultHostsSource() const override { return QStringLiteral("file:///etc/hosts"); }
     QString defaultEditor() const override { return QStringLiteral("xdg-open"); }
     QString executablePath() const override { return QStringLiteral("/opt/tarnowlock/tarnowlock"); }
+    WorkingFolder workingFolder() const override { return {QDir::currentPath(), false}; }
 
     bool isAdmin() const override { return true; }
-    bool startElevated(const QString &) override { return false; }
+    void startElevated(const QString &, std::function<void(bool)> done) override { done(false); }
 
     bool writeHostsFile(const QStringList &sources) override
     {

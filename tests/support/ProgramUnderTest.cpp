@@ -11,28 +11,45 @@
 
 // The program makes its own folder the working directory; the offscreen platform comes from the
 // test's environment.
-ProgramUnderTest::ProgramUnderTest(const QString &folder) : dir(folder)
+ProgramUnderTest::ProgramUnderTest(const QString &folder)
+    : dir(folder), executable(QDir(folder).filePath(QStringLiteral("tarnowlock")))
 {
     QDir(folder).mkpath(QStringLiteral("log"));
-    program.setProgram(QDir(folder).filePath(QStringLiteral("tarnowlock")));
-    QFile::remove(program.program());
-    QFile::copy(QStringLiteral(TARNOWLOCK_EXECUTABLE), program.program());
+    QFile::remove(executable);
+    QFile::copy(QStringLiteral(TARNOWLOCK_EXECUTABLE), executable);
 }
 
 ProgramUnderTest::~ProgramUnderTest()
 {
-    if (!stop(SIGTERM)) // as a user ends it, so that no lock or socket is left in /tmp
+    if (!stop(SIGTERM)) // as a user ends it
         program.kill();
     program.waitForFinished(5000);
 }
 
-bool ProgramUnderTest::start()
+void ProgramUnderTest::startIn(QProcess &process, std::optional<uint> user) const
 {
-    program.start();
+    if (!user) {
+        process.start(executable, {});
+        return;
+    }
+    const QString id = QString::number(*user);
+    process.start(QStringLiteral("setpriv"),
+                  {"--reuid=" + id, "--regid=" + id, QStringLiteral("--clear-groups"), executable});
+}
+
+bool ProgramUnderTest::start(std::optional<uint> user)
+{
+    QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther);
+    if (user) {
+        const QString id = QString::number(*user);
+        QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), id + u':' + id, dir});
+    }
+    startIn(program, user);
     // The running instance acknowledges a message (here an empty text) only from its event loop.
     const QByteArray message(4, '\0');
     const auto ready = [&] {
         QLocalSocket probe;
+        SingleInstance::prepare(probe);
         probe.connectToServer(SingleInstance::keyFor(dir));
         return probe.waitForConnected(100) && probe.write(message) == message.size() &&
                probe.waitForReadyRead(2000) && probe.read(1) == "\x01";
@@ -51,10 +68,10 @@ bool ProgramUnderTest::stop(int signal)
     return program.waitForFinished(15000);
 }
 
-int ProgramUnderTest::runAgain()
+int ProgramUnderTest::runAgain(std::optional<uint> user)
 {
     QProcess again;
-    again.start(program.program(), {});
+    startIn(again, user);
     const bool ended = again.waitForFinished(20000) && again.exitStatus() == QProcess::NormalExit;
     return ended ? again.exitCode() : -1; // a copy still running is killed as `again` goes
 }

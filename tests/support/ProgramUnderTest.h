@@ -3,6 +3,8 @@
 #include <QProcess>
 #include <QString>
 
+#include <optional>
+
 // The real tarnowlock executable copied into a folder, which is then its working directory
 // (settings, hosts/, log/, DNS), run with the offscreen platform.
 class ProgramUnderTest {
@@ -10,17 +12,21 @@ public:
     explicit ProgramUnderTest(const QString &folder);
     ~ProgramUnderTest();
 
-    // True once its start-up is done and its event loop runs.
-    bool start();
+    // True once its start-up is done and its event loop runs. Started as `user` (user and group
+    // id), it gets the folder.
+    bool start(std::optional<uint> user = {});
     // Sends `signal`; true when it has ended within 15 s.
     bool stop(int signal);
     // Runs another copy from the same folder to its end: its exit code, or -1 if it crashed or hung.
-    int runAgain();
+    int runAgain(std::optional<uint> user = {});
     QProcess &process() { return program; }
     // The text of the only log file in log/, or empty text.
     QString logText() const;
 
 private:
+    void startIn(QProcess &process, std::optional<uint> user) const;
+
     QString dir;
+    QString executable;
     QProcess program;
 };

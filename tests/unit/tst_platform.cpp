@@ -1,9 +1,15 @@
+#include "platform/DesktopUser.h"
 #include "platform/LinuxPlatform.h"
 #include "platform/WindowsCommands.h"
 #include "tests/support/TestFiles.h"
 
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTest>
+#include <QTimer>
+
+#include <optional>
+#include <unistd.h>
 
 class TestPlatform : public QObject {
     Q_OBJECT
@@ -27,15 +33,97 @@ private slots:
         QCOMPARE(::windowsCopyCommand(sources, "C:/x y"), command);
     }
 
-    void linuxStartupEntryQuotesItsCommand()
+    void workingFolder_data()
     {
+        QTest::addColumn<QString>("executableDir"); // inside the test's folder, which holds usr/bin
+        QTest::addColumn<QString>("expected");      // relative to it
+        QTest::newRow("build tree") << "build"
+                                    << "build";
+        QTest::newRow("portable folder named bin") << "opt/bin"
+                                                   << "opt/bin";
+        QTest::newRow("installed") << "usr/bin"
+                                   << "var/lib/tarnowlock";
+        QTest::newRow("installed, reached through a link") << "bin"
+                                                           << "var/lib/tarnowlock";
+    }
+    void workingFolder()
+    {
+        QFETCH(QString, executableDir);
+        QFETCH(QString, expected);
+        ProgramFolder folder;
+        for (const char *dir : {"build", "opt/bin", "usr/bin"})
+            QVERIFY(QDir(folder.path()).mkpath(dir));
+        QVERIFY(QFile::link(folder.path("usr/bin"), folder.path("bin"))); // merged /usr
+        const InstallLayout layout{folder.path("usr/bin"), folder.path("var/lib/tarnowlock")};
+        const WorkingFolder working = workingFolderFor(folder.path(executableDir), layout);
+        QCOMPARE(working.path, folder.path(expected));
+        QCOMPARE(working.installed, expected != executableDir);
+    }
+
+    // pkexec stands in as a script: it "asks" for a while, then declines (126, as pkexec does) or
+    // becomes the executable, as pkexec does after the password.
+    void startElevatedKeepsTheEventLoopTurning_data()
+    {
+        QTest::addColumn<QByteArray>("prompt");
+        QTest::addColumn<bool>("started");
+        QTest::newRow("accepted") << QByteArray("sleep 0.5; exec -a \"${@: -1}\" sleep 3") << true;
+        QTest::newRow("declined") << QByteArray("sleep 0.5; exit 126") << false;
+        QTest::newRow("no pkexec") << QByteArray() << false;
+    }
+    void startElevatedKeepsTheEventLoopTurning()
+    {
+        QFETCH(QByteArray, prompt);
+        QFETCH(bool, started);
         ProgramFolder folder;
         LinuxPaths paths;
-        paths.userAutostartDir = paths.systemAutostartDir = folder.path(QStringLiteral("autostart"));
-        const QString entry = folder.path(QStringLiteral("autostart/Tarnowlock.desktop"));
+        paths.pkexec = folder.path("pkexec");
+        if (!prompt.isEmpty()) {
+            QVERIFY(writeWholeFile(paths.pkexec, "#!/bin/bash\n" + prompt + '\n'));
+            QVERIFY(QFile::setPermissions(paths.pkexec, QFile::ReadOwner | QFile::ExeOwner));
+        }
         LinuxPlatform platform(paths);
-        platform.setStartupEntry(true, QStringLiteral("/opt/my \"$`100%/t"));
-        QVERIFY(readWholeFile(entry).contains("\nExec=\"/opt/my \\\"\\$\\`100%%/t\" -silent\n"));
+        std::optional<bool> outcome;
+        int turns = 0;
+        QTimer ticks;
+        connect(&ticks, &QTimer::timeout, [&] { ++turns; });
+        ticks.start(10);
+        platform.startElevated(folder.path("tarnowlock"), [&](bool result) { outcome = result; });
+        QVERIFY(!outcome); // answered only from the event loop
+        QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 10000);
+        QCOMPARE(*outcome, started);
+        if (!prompt.isEmpty())
+            QVERIFY2(turns > 10, "the event loop stood still while the prompt was open");
+    }
+
+    void startupEntry_data()
+    {
+        QTest::addColumn<QByteArray>("elevatingUser"); // PKEXEC_UID
+        QTest::addColumn<uint>("owner");
+        QTest::addColumn<QString>("home");
+        QTest::newRow("the user who elevated") << QByteArray("2") << 2u << "/bin";
+        QTest::newRow("not elevated") << QByteArray() << 0u << "/root";
+    }
+    void startupEntry()
+    {
+        QFETCH(QByteArray, elevatingUser);
+        QFETCH(uint, owner);
+        QFETCH(QString, home);
+        if (::geteuid() != 0)
+            QSKIP("writing for another user needs root");
+        qputenv("PKEXEC_UID", elevatingUser);
+        const auto restore = qScopeGuard([] { qunsetenv("PKEXEC_UID"); });
+        QCOMPARE(desktopUser().home, home); // ~/.config/autostart of that user, when not redirected
+
+        ProgramFolder folder;
+        LinuxPaths paths;
+        paths.userAutostartDir = folder.path("config/autostart");
+        const QString entry = folder.path("config/autostart/Tarnowlock.desktop");
+        LinuxPlatform platform(paths);
+        platform.setStartupEntry(true, QStringLiteral("/opt/my \"$`100%\\/t"));
+        QVERIFY(
+            readWholeFile(entry).contains("\nExec=\"/opt/my \\\\\"\\\\$\\\\`100%%\\\\\\\\/t\" -silent\n"));
+        for (const QString &path : {folder.path("config"), folder.path("config/autostart"), entry})
+            QCOMPARE(QFileInfo(path).ownerId(), owner);
         platform.setStartupEntry(false, QString());
         QVERIFY(!QFileInfo::exists(entry));
     }
