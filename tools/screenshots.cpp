@@ -1,9 +1,10 @@
-// Renders the main window with a running server and the Options dialog into PNG files, for the
-// README. Run under a real X server (scripts/screenshots.sh uses Xvfb); it touches no system file.
+// Renders the main window with a running server, and the Options dialog of a first start in an
+// empty folder, into PNG files for the README. Run under a real X server (scripts/screenshots.sh uses Xvfb); it touches no system file.
 #include "app/MainWindow.h"
 #include "dns/UI_ServerPanel.h"
 #include "options/UI_OptionsPanel.h"
 #include "platform/LinuxPlatform.h"
+#include "settings/SettingsStore.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -73,12 +74,16 @@ int main(int argc, char *argv[])
     paths.resolvedRunDir = folder.filePath(QStringLiteral("resolved")); // absent: no cache to flush
     LinuxPlatform platform(paths);
 
+    // The sample lists alone: no public list waits for a download the sandbox cannot make.
+    Settings settings;
+    SettingsStore store(QStringLiteral("settings"), platform.defaultHostsSource(), platform.defaultEditor());
+    store.resetToDefaults(settings);
+    for (const char *name : {"ads.hosts", "mine.hosts", "malware.hosts"})
+        settings.hostsList.push_back(std::make_unique<HostsEntry>(
+            HostsEntry{qstrcmp(name, "malware.hosts") != 0, QString::fromLatin1(name), QUrl(), QDateTime(), -1}));
+    store.save(settings);
+
     MainWindow window(1, platform, nullptr, 0);
-    UI_OptionsPanel *options = window.optionsPanelWidget();
-    for (int row = 0; row < int(options->hostsList.size()); ++row)
-        options->selectBox(row)->setChecked(options->hostsList.at(row)->name !=
-                                            QLatin1String("malware.hosts"));
-    options->save();
     window.applyHostsFiles();
 
     QUdpSocket client;
@@ -94,10 +99,18 @@ int main(int argc, char *argv[])
     wait(500);
 
     const bool mainShot = shoot(&window, target + QStringLiteral("/main-window.png"));
-    options->show();
-    options->resize(900, 520);
-    const bool optionsShot = shoot(options, target + QStringLiteral("/options.png"));
-    options->hide();
     window.cleanUp();
+    window.hide();
+
+    // The Options dialog of a first start in an empty folder: the built-in lists, none fetched yet.
+    QTemporaryDir empty;
+    QDir::setCurrent(empty.path());
+    MainWindow first(1, platform, nullptr, 0);
+    UI_OptionsPanel *firstOptions = first.optionsPanelWidget();
+    firstOptions->show();
+    firstOptions->resize(900, 640);
+    const bool optionsShot = shoot(firstOptions, target + QStringLiteral("/options.png"));
+    firstOptions->hide();
+    first.cleanUp();
     return mainShot && optionsShot ? 0 : 1;
 }

@@ -193,7 +193,7 @@ void TestProgram::stopGivesNameServersBack()
     QVERIFY(readWholeFile(resolvConfPath) != resolvConf);
     if (killedFirst) {
         QVERIFY(program->stop(SIGKILL));
-        // Its lock file and socket stay behind and must not block this start.
+        // Nothing it held may block this start.
         program = std::make_unique<ProgramUnderTest>(folder->path());
         QVERIFY(serve());
     }

@@ -36,28 +36,24 @@ private slots:
     void workingFolder_data()
     {
         QTest::addColumn<QString>("executableDir"); // inside the test's folder, which holds usr/bin
-        QTest::addColumn<QString>("expected");      // relative to it
-        QTest::newRow("build tree") << "build"
-                                    << "build";
-        QTest::newRow("portable folder named bin") << "opt/bin"
-                                                   << "opt/bin";
-        QTest::newRow("installed") << "usr/bin"
-                                   << "var/lib/tarnowlock";
-        QTest::newRow("installed, reached through a link") << "bin"
-                                                           << "var/lib/tarnowlock";
+        QTest::addColumn<bool>("installed");        // then the files go to its var/lib/tarnowlock
+        QTest::newRow("build tree") << "build" << false;
+        QTest::newRow("portable folder named bin") << "opt/bin" << false;
+        QTest::newRow("installed") << "usr/bin" << true;
+        QTest::newRow("installed, reached through a link") << "bin" << true;
     }
     void workingFolder()
     {
         QFETCH(QString, executableDir);
-        QFETCH(QString, expected);
+        QFETCH(bool, installed);
         ProgramFolder folder;
         for (const char *dir : {"build", "opt/bin", "usr/bin"})
             QVERIFY(QDir(folder.path()).mkpath(dir));
         QVERIFY(QFile::link(folder.path("usr/bin"), folder.path("bin"))); // merged /usr
         const InstallLayout layout{folder.path("usr/bin"), folder.path("var/lib/tarnowlock")};
         const WorkingFolder working = workingFolderFor(folder.path(executableDir), layout);
-        QCOMPARE(working.path, folder.path(expected));
-        QCOMPARE(working.installed, expected != executableDir);
+        QCOMPARE(working.path, folder.path(installed ? "var/lib/tarnowlock" : executableDir));
+        QCOMPARE(working.installed, installed);
     }
 
     // pkexec stands in as a script: it "asks" for a while, then declines (126, as pkexec does) or

@@ -1,0 +1,44 @@
+#!/bin/bash
+# Tries the Debian package as a new user would, inside the namespace sandbox with overlays over /etc,
+# /usr and /var (this machine's own files stay as they are): apt-get installs it, the program
+# starts from its desktop entry and keeps its files in /var/lib/tarnowlock, and removing the package
+# leaves resolv.conf as it was, after a kill (the recorded change is rolled back) and with the
+# program running (it is ended and rolls back itself); purge deletes the state folder.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+[ -n "$(ls "$root"/build-deb/tarnowlock_*.deb 2>/dev/null)" ] || bash "$root/scripts/package.sh" >/dev/null
+deb=$(ls "$root"/build-deb/tarnowlock_*.deb | tail -1)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export SANDBOX_OVERLAYS="/usr /var" QT_QPA_PLATFORM=offscreen DEBIAN_FRONTEND=noninteractive
+bash "$root/tests/support/sandbox.sh" "$work" bash -euo pipefail -c '
+    deb=$1 state=/var/lib/tarnowlock
+    fail() { echo "try-package: FAILED: $*"; exit 1; }
+    wait_for() { for _ in $(seq 200); do eval "$1" && return 0; sleep 0.1; done; fail "$2"; }
+    printf "search example.internal\nnameserver 192.0.2.53\n" >/etc/resolv.conf
+    cp /etc/resolv.conf /tmp/resolv.conf.before
+    start() {
+        command=$(sed -n "s/^Exec=//p" /usr/share/applications/tarnowlock.desktop)
+        $command >/dev/null 2>&1 &
+        pid=$!
+        wait_for "grep -q \"^nameserver 127.0.0.1\" /etc/resolv.conf" "the program did not point resolv.conf at itself"
+    }
+    apt-get install -y -q "$deb" >/dev/null || fail "apt-get install"
+    for path in /usr/bin/tarnowlock /usr/share/polkit-1/actions/org.tarnowlock.policy $state/hosts $state/log; do
+        [ -e $path ] || fail "$path not installed"
+    done
+    start
+    [ -e $state/settings ] && [ -e $state/hosts/default.hosts ] && [ -e $state/DNS ] || fail "no working files in $state"
+    [ ! -e /usr/bin/settings ] && [ ! -e /usr/bin/hosts ] || fail "working files in /usr/bin"
+    kill -KILL $pid; wait $pid 2>/dev/null || true
+    apt-get remove -y -q tarnowlock >/dev/null || fail "apt-get remove after a kill"
+    cmp /etc/resolv.conf /tmp/resolv.conf.before || fail "resolv.conf not rolled back after a kill"
+    [ -e $state/settings ] || fail "removal lost the settings"
+    apt-get install -y -q "$deb" >/dev/null || fail "apt-get install again"
+    start
+    apt-get remove -y -q tarnowlock >/dev/null || fail "apt-get remove while running"
+    cmp /etc/resolv.conf /tmp/resolv.conf.before || fail "resolv.conf not rolled back by the running program"
+    ls $state/log/*.log >/dev/null 2>&1 || fail "the running program did not save its log"
+    apt-get purge -y -q tarnowlock >/dev/null || fail "apt-get purge"
+    [ ! -e $state ] || fail "purge left $state"
+    echo "try-package: passed"' try-package "$deb"
