@@ -6,7 +6,7 @@
 #include <QLocalSocket>
 
 #ifdef Q_OS_LINUX
-#include "platform/DesktopUser.h"
+#include "platform/LinuxDesktopUser.h"
 #endif
 
 namespace {

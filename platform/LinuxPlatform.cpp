@@ -1,7 +1,7 @@
 #include "platform/LinuxPlatform.h"
 
-#include "platform/DesktopUser.h"
 #include "platform/FileReplace.h"
+#include "platform/LinuxDesktopUser.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -11,6 +11,7 @@ mapfile -t sources < <(cd "$root" && find app dns log options platform settings 
     ! -name 'Linux*' | sort)
 flags=(-fsyntax-only -std=c++17 -Wall -Wextra -Werror -DUNICODE -D_UNICODE -fPIC
     -DQT_NO_CAST_FROM_BYTEARRAY -DQT_NO_URL_CAST_FROM_STRING
+    '-DTARNOWLOCK_INSTALL_BINDIR="C:/Tarnowlock/bin"' '-DTARNOWLOCK_STATE_DIR="C:/Tarnowlock/var/lib/tarnowlock"'
     -I"$root" -isystem "$qt" -isystem "$qt/QtCore" -isystem "$qt/QtNetwork" -isystem "$qt/QtGui"
     -isystem "$qt/QtWidgets" -isystem "$qt/QtSql" -isystem "$qt/QtCore5Compat"
     -isystem /usr/lib/x86_64-linux-gnu/qt6/mkspecs/win32-g++)

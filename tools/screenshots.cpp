@@ -1,5 +1,6 @@
 // Renders the main window with a running server, and the Options dialog of a first start in an
-// empty folder, into PNG files for the README. Run under a real X server (scripts/screenshots.sh uses Xvfb); it touches no system file.
+// empty folder, into PNG files for the README. Run under a real X server (scripts/screenshots.sh uses Xvfb);
+// it touches no system file.
 #include "app/MainWindow.h"
 #include "dns/UI_ServerPanel.h"
 #include "options/UI_OptionsPanel.h"
@@ -79,8 +80,8 @@ int main(int argc, char *argv[])
     SettingsStore store(QStringLiteral("settings"), platform.defaultHostsSource(), platform.defaultEditor());
     store.resetToDefaults(settings);
     for (const char *name : {"ads.hosts", "mine.hosts", "malware.hosts"})
-        settings.hostsList.push_back(std::make_unique<HostsEntry>(
-            HostsEntry{qstrcmp(name, "malware.hosts") != 0, QString::fromLatin1(name), QUrl(), QDateTime(), -1}));
+        settings.hostsList.push_back(std::make_unique<HostsEntry>(HostsEntry{
+            qstrcmp(name, "malware.hosts") != 0, QString::fromLatin1(name), QUrl(), QDateTime(), -1}));
     store.save(settings);
 
     MainWindow window(1, platform, nullptr, 0);

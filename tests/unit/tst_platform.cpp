@@ -1,4 +1,4 @@
-#include "platform/DesktopUser.h"
+#include "platform/LinuxDesktopUser.h"
 #include "platform/LinuxPlatform.h"
 #include "platform/WindowsCommands.h"
 #include "tests/support/TestFiles.h"

@@ -1,4 +1,4 @@
-#include "platform/DesktopUser.h"
+#include "platform/LinuxDesktopUser.h"
 
 #include <QFile>
 
