@@ -16,7 +16,10 @@ const char rollBackArgument[] = "--roll-back-dns";
 // Lines of a run without a window go to standard output.
 class PrintedLog : public LogSink {
 public:
-    void appendLog(const QString &text, int, bool) override { std::printf("%s\n", qPrintable(text)); }
+    void appendLog(const QString &text, int, bool) override
+    {
+        std::printf("%s\n", qPrintable(escapedForLog(text)));
+    }
 };
 
 // Every relative path of the program (settings, hosts/, log/, DNS) lies in its working folder: the

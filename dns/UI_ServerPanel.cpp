@@ -16,21 +16,6 @@ namespace {
 
 const QString serverIsOff = QStringLiteral("Server is off");
 
-// A name as log text: control bytes would break or forge log lines, so they are shown escaped.
-QString printable(const QByteArray &name)
-{
-    QString text;
-    text.reserve(name.size());
-    for (const char byte : name) {
-        const uchar value = uchar(byte);
-        if (value < 0x20 || value == 0x7f)
-            text += QStringLiteral("\\x%1").arg(value, 2, 16, QLatin1Char('0'));
-        else
-            text += QChar(value);
-    }
-    return text;
-}
-
 } // namespace
 
 UI_ServerPanel::UI_ServerPanel(LogSink &logPanel, Platform &platform, QWidget *parent, quint16 port,
@@ -182,7 +167,7 @@ void UI_ServerPanel::handler()
     const bool answered = message.header.RCODE == Dns::noError;
     if (!log.records(!answered))
         return; // no text to build for a log that keeps nothing of this query
-    const QString question = QStringLiteral("Question for ") + printable(message.question.QNAME);
+    const QString question = QStringLiteral("Question for ") + QString::fromLatin1(message.question.QNAME);
     if (answered) {
         log.appendLog(question, LogLevel::Question, false);
         log.appendLog(QStringLiteral("Answered with ") + message.answerText(), LogLevel::Answer, false);
@@ -259,8 +244,10 @@ void UI_ServerPanel::saveCellChanges(int row, int column)
     const HostRule old = rules.at(row);
     HostRule rule;
     rule.address = old.address;
-    if (column == 0)
+    if (column == 0) {
+        rule.address.clear(); // text that is no address leaves a null address, not the old bytes
         rule.address.setAddress(text);
+    }
     setPatternLazily(rule.pattern, column == 1 ? text : old.pattern.pattern(),
                      column == 1 ? syntaxOf(state) : old.pattern.patternSyntax(), Qt::CaseInsensitive);
     if (column == 1 && !isTractable(rule.pattern))

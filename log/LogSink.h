@@ -18,6 +18,11 @@ enum : int {
 };
 }
 
+// `text` with every character that could break a log line or forge one (C0 and C1 controls, DEL,
+// the Unicode line and paragraph separators) written as \xNN or \uNNNN. Names from the network and
+// from files (queries, imported files, lists) reach the log through this.
+QString escapedForLog(const QString &text);
+
 // Where logic without widgets reports to the user; the activity log panel is the one in the program.
 class LogSink {
 public:

@@ -50,7 +50,7 @@ void UI_LogPanel::appendLog(const QString &text, int level, bool detailedOnly)
                       QStringLiteral(" : "));
     if (level >= 1 && level <= 6)
         cursor.setCharFormat(levelFormats[level - 1]);
-    cursor.insertText(text);
+    cursor.insertText(escapedForLog(text));
     cursor.insertBlock();
     // Shown at once, also while the caller keeps the GUI thread busy.
     repaint();

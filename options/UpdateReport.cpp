@@ -36,6 +36,6 @@ bool updateNeedsFailureBox(UpdateOutcome outcome, bool automatic)
 
 QString updateFailureBoxText(const QString &name)
 {
-    return QStringLiteral("Something went wrong while updating <i><b>") + name +
+    return QStringLiteral("Something went wrong while updating <i><b>") + name.toHtmlEscaped() +
            QStringLiteral("</b></i>.<br/>Try later.");
 }

@@ -49,6 +49,16 @@ private slots:
                      panel.browserWidget()->toPlainText());
         }
     }
+
+    // Names from queries, files and lists reach the log as they are; none may break or forge a line.
+    void namesCannotForgeLines()
+    {
+        UI_LogPanel panel(QStringLiteral("Detailed"));
+        panel.browserWidget()->clear();
+        panel.appendLog(QString::fromUtf8("a\n2026-01-01 00:00:00:000 : b\x7f\u0085c\u2028d"),
+                        LogLevel::Fails, false);
+        QCOMPARE(logMessages(panel), QStringList{"a\\x0a2026-01-01 00:00:00:000 : b\\x7f\\x85c\\u2028d"});
+    }
 };
 
 QTEST_MAIN(TestLogPanel)
