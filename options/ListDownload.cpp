@@ -48,28 +48,30 @@ UpdateOutcome ListDownload::finish()
 {
     if (canceled)
         return UpdateOutcome::Canceled;
-    if (unwritable)
-        return UpdateOutcome::SaveFailed;
-    if (reply->error() != QNetworkReply::NoError || !succeeded(*reply))
+    // A list the disk refused is a save failure only when the source delivered it; a failed source
+    // is reported as such, whether or not it could have been saved.
+    if (!bodyRefused && (reply->error() != QNetworkReply::NoError || !succeeded(*reply)))
         return UpdateOutcome::Failed;
     receive();
+    if (bodyRefused)
+        return UpdateOutcome::SaveFailed;
     // Qt can take a connection closed early for the end of the body: one shorter than announced is cut off.
     const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
     if (announced.isValid() && !reply->hasRawHeader("Content-Encoding") &&
         file.pos() < announced.toLongLong())
         return UpdateOutcome::Failed;
-    if (unwritable || !file.commit())
+    if (!file.commit())
         return UpdateOutcome::SaveFailed;
     return UpdateOutcome::Updated;
 }
 
 void ListDownload::receive()
 {
-    if (!unwritable) {
-        const QByteArray chunk = reply->readAll();
-        unwritable = file.write(chunk) != chunk.size();
-    }
+    const QByteArray chunk = reply->readAll();
+    if (!succeeded(*reply) || bodyRefused)
+        return; // an error page, or the rest of a list that cannot be kept: read only to be dropped
+    bodyRefused = unwritable || file.write(chunk) != chunk.size();
     // Nothing can be kept: the rest of the body is not worth fetching.
-    if (unwritable && !reply->isFinished())
+    if (bodyRefused && !reply->isFinished())
         reply->abort();
 }

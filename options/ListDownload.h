@@ -35,5 +35,6 @@ private:
     QNetworkReply *reply;
     QSaveFile file;
     bool canceled = false;
-    bool unwritable = false;
+    bool unwritable = false;  // the temporary file could not be made
+    bool bodyRefused = false; // the source delivered the list, the disk did not take it
 };

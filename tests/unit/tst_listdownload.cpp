@@ -35,6 +35,7 @@ private slots:
         QTest::newRow("redirect followed") << 302 << list << "/moved" << Outcome::Updated;
         QTest::newRow("canceled") << 200 << list << "cancel" << Outcome::Canceled;
         QTest::newRow("a folder in place of the list") << 200 << list << "folder" << Outcome::SaveFailed;
+        QTest::newRow("404 where the list cannot be saved") << 404 << list << "folder" << Outcome::Failed;
     }
     void download()
     {
