@@ -231,17 +231,25 @@ bool isBounded(const QVariant &value)
     }
 }
 
-bool isText(const QVariant &value)
+// The described read of one value: NULL as empty text, anything else as its text (a value longer
+// than the program ever writes as empty text). False for an odd value, read all the same.
+bool readText(const QVariant &value, QString &text)
 {
+    text = isBounded(value) ? value.toString() : QString();
     return isBounded(value) && value.typeId() == QMetaType::QString;
 }
 
-bool isInt32(const QVariant &value)
+// A number as described: what is no 32-bit integer reads as 0 (text holding one reads as it).
+bool readInt(const QVariant &value, int &number)
 {
-    if (value.isNull() || value.typeId() != QMetaType::LongLong)
-        return false;
-    const qlonglong number = value.toLongLong();
-    return number >= std::numeric_limits<int>::min() && number <= std::numeric_limits<int>::max();
+    const qlonglong wide = value.toLongLong();
+    const bool isInt32 = value.typeId() == QMetaType::LongLong && wide >= std::numeric_limits<int>::min() &&
+                         wide <= std::numeric_limits<int>::max();
+    bool ok = isInt32;
+    number = isInt32 ? int(wide) : isBounded(value) ? value.toString().trimmed().toInt(&ok) : 0;
+    if (!ok)
+        number = 0;
+    return isInt32;
 }
 
 bool hasColumns(QSqlQuery &query, const Table &table, Reading *failure)
@@ -259,29 +267,28 @@ bool hasColumns(QSqlQuery &query, const Table &table, Reading *failure)
            0;
 }
 
-std::unique_ptr<HostsEntry> hostsEntryOf(const QSqlQuery &query)
+// One row of Hosts; false when a value was odd (the entry is read all the same).
+bool readHostsEntry(const QSqlQuery &query, HostsEntry &entry)
 {
-    const QVariant name = query.value(0);
     const QVariant selected = query.value(1);
-    const QVariant url = query.value(2);
-    const QVariant lastUpdate = query.value(3);
-    const QVariant frequency = query.value(4);
-    if (!isText(name) || !isBounded(selected) || !isText(url) || !isText(lastUpdate) || !isInt32(frequency))
-        return nullptr;
-    auto entry = std::make_unique<HostsEntry>();
-    entry->name = name.toString();
+    QString url;
+    QString lastUpdate;
+    const bool name = readText(query.value(0), entry.name);
+    const bool source = readText(query.value(2), url);
+    const bool date = readText(query.value(3), lastUpdate);
+    const bool frequency = readInt(query.value(4), entry.updateFrequency);
     // Any value but the integer 1 reads as not selected.
-    entry->selected = selected.typeId() == QMetaType::LongLong && selected.toLongLong() == 1;
-    entry->updateUrl = QUrl(url.toString());
+    entry.selected = selected.typeId() == QMetaType::LongLong && selected.toLongLong() == 1;
+    entry.updateUrl = QUrl(url);
     // Empty, malformed and impossible dates read as never updated.
-    const QDate date = QDate::fromString(lastUpdate.toString(), dateFormat);
-    entry->lastUpdate = date.isValid() ? date.startOfDay() : QDateTime();
-    entry->updateFrequency = frequency.toInt();
-    return entry;
+    const QDate day = QDate::fromString(lastUpdate, dateFormat);
+    entry.lastUpdate = day.isValid() ? day.startOfDay() : QDateTime();
+    return name && source && date && frequency;
 }
 
 // Reads the whole file before anything reaches memory, so that a damaged one changes nothing.
-Reading readFile(const QString &file, QList<std::pair<QString, QString>> &general, HostsList &hosts)
+Reading readFile(const QString &file, QList<std::pair<QString, QString>> &general, HostsList &hosts,
+                 QStringList &oddRows)
 {
     Session session(file);
     if (!session.isOpen())
@@ -298,22 +305,23 @@ Reading readFile(const QString &file, QList<std::pair<QString, QString>> &genera
 
     if (!query.exec(selectStatement(generalTable)))
         return failureOf(query);
-    while (query.next()) {
-        const QVariant key = query.value(0);
-        const QVariant value = query.value(1);
-        if (!isText(key) || !isText(value))
-            return Reading::Damaged;
-        general.append({key.toString(), value.toString()});
+    for (int row = 1; query.next(); ++row) {
+        QString key;
+        QString value;
+        const bool keyRead = readText(query.value(0), key);
+        if (!readText(query.value(1), value) || !keyRead)
+            oddRows << generalTable.name + QStringLiteral(" row ") + QString::number(row);
+        general.append({key, value});
     }
     if (query.lastError().isValid())
         return failureOf(query);
 
     if (!query.exec(selectStatement(hostsTable)))
         return failureOf(query);
-    while (query.next()) {
-        std::unique_ptr<HostsEntry> entry = hostsEntryOf(query);
-        if (!entry)
-            return Reading::Damaged;
+    for (int row = 1; query.next(); ++row) {
+        auto entry = std::make_unique<HostsEntry>();
+        if (!readHostsEntry(query, *entry))
+            oddRows << hostsTable.name + QStringLiteral(" row ") + QString::number(row);
         hosts.push_back(std::move(entry));
     }
     return query.lastError().isValid() ? failureOf(query) : Reading::Sound;
@@ -353,7 +361,8 @@ SettingsStore::LoadResult SettingsStore::loadFromFile(Settings &settings)
 
     QList<std::pair<QString, QString>> general;
     HostsList hosts;
-    const Reading reading = readFile(path, general, hosts);
+    QStringList oddRows;
+    const Reading reading = readFile(path, general, hosts, oddRows);
     fileUnread = reading != Reading::Sound;
     switch (reading) {
     case Reading::Damaged:
@@ -367,6 +376,10 @@ SettingsStore::LoadResult SettingsStore::loadFromFile(Settings &settings)
     case Reading::Sound:
         break;
     }
+    for (const QString &row : std::as_const(oddRows))
+        report(QStringLiteral("Settings file '%1': %2 holds an odd value, read as empty text or 0")
+                   .arg(path, row),
+               LogLevel::Fails);
     for (const auto &[key, value] : std::as_const(general))
         settings.generalSettings.insert(key, value);
     for (std::unique_ptr<HostsEntry> &entry : hosts)

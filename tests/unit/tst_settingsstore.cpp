@@ -73,8 +73,6 @@ private slots:
         QTest::newRow("other tables") << QStringList{"create table Other(x int)"};
         QTest::newRow("Hosts missing") << QStringList{createGeneral};
         QTest::newRow("columns wrong") << QStringList{createGeneral, "create table Hosts(Name int)"};
-        QTest::newRow("NULL name") << QStringList{createGeneral, createHosts,
-                                                  "insert into Hosts values(null,1,'','',7)"};
     }
     void damagedFileKeptAside()
     {
@@ -91,6 +89,47 @@ private slots:
         QCOMPARE(kept.size(), 1);
         QCOMPARE(readWholeFile(kept.first()), original);
         QCOMPARE(f.load(), Result::Loaded);
+    }
+
+    // Odd values are read one by one as described, every other setting kept, the row named.
+    void oddValuesReadPerValue_data()
+    {
+        QTest::addColumn<QString>("change"); // to a fresh file
+        QTest::addColumn<QString>("read");   // the last list (name|selected|source|frequency), or the editor
+        QTest::addColumn<QString>("row");
+        QTest::newRow("NULL name") << "insert into Hosts values(null,1,'u','',7)"
+                                   << "|1|u|7"
+                                   << "Hosts row 11";
+        QTest::newRow("frequency no number") << "insert into Hosts values('a',1,'u','','x')"
+                                             << "a|1|u|0"
+                                             << "Hosts row 11";
+        QTest::newRow("NULL source, date") << "insert into Hosts values('a',1,null,null,7)"
+                                           << "a|1||7"
+                                           << "Hosts row 11";
+        QTest::newRow("NULL editor") << "update General set Value=null where Key='Editor'"
+                                     << ""
+                                     << "General row 3";
+    }
+    void oddValuesReadPerValue()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, read);
+        QFETCH(QString, row);
+        Fixture f;
+        QCOMPARE(f.load(), Result::Loaded);
+        QVERIFY(runSql(file, {change}).isEmpty());
+        Settings settings;
+        QCOMPARE(f.store.loadFromFile(settings), Result::Loaded);
+        const HostsEntry &last = *settings.hostsList.back();
+        const QString got = row.startsWith("General") ? settings.getSetting(SettingKey::editor)
+                                                      : QStringList{last.name, QString::number(last.selected),
+                                                                    last.updateUrl.toString(),
+                                                                    QString::number(last.updateFrequency)}
+                                                            .join('|');
+        QCOMPARE(got, read);
+        QCOMPARE(settings.hostsList.size(), row.startsWith("General") ? 10u : 11u);
+        QVERIFY2(f.log.lines.join('\n').contains("'settings': " + row + " holds an odd value"),
+                 qPrintable(f.log.lines.join('\n')));
     }
 
     void failedSaveLeavesFileAsItWas()
