@@ -10,9 +10,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 deb=$(ls "$root"/build-deb/tarnowlock_*.deb | tail -1)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-export SANDBOX_OVERLAYS="/usr /var" QT_QPA_PLATFORM=offscreen DEBIAN_FRONTEND=noninteractive
+export QT_QPA_PLATFORM=offscreen DEBIAN_FRONTEND=noninteractive
 bash "$root/tests/support/sandbox.sh" "$work" bash -euo pipefail -c '
-    deb=$1 state=/var/lib/tarnowlock
+    deb=$1 work=$2 state=/var/lib/tarnowlock
+    for dir in usr var; do # the sandbox has /etc overlaid; the package writes here too
+        mkdir -p "$work/upper-$dir" "$work/work-$dir"
+        mount -t overlay overlay -o "lowerdir=/$dir,upperdir=$work/upper-$dir,workdir=$work/work-$dir" "/$dir"
+    done
     fail() { echo "try-package: FAILED: $*"; exit 1; }
     wait_for() { for _ in $(seq 200); do eval "$1" && return 0; sleep 0.1; done; fail "$2"; }
     printf "search example.internal\nnameserver 192.0.2.53\n" >/etc/resolv.conf
@@ -41,4 +45,4 @@ bash "$root/tests/support/sandbox.sh" "$work" bash -euo pipefail -c '
     ls $state/log/*.log >/dev/null 2>&1 || fail "the running program did not save its log"
     apt-get purge -y -q tarnowlock >/dev/null || fail "apt-get purge"
     [ ! -e $state ] || fail "purge left $state"
-    echo "try-package: passed"' try-package "$deb"
+    echo "try-package: passed"' try-package "$deb" "$work"

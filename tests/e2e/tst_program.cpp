@@ -36,31 +36,21 @@ QString run(const QStringList &command)
 
 // What a resolver made of the replies: getent's addresses, each once; dig's status, question and
 // answer lines, blanks simplified, joined by " | ".
-QString outcome(const QStringList &command)
+QString outcome(QStringList command)
 {
-    const QStringList lines = run(command).split(QLatin1Char('\n'));
-    QStringList parts;
-    if (command.first() == QLatin1String("getent")) {
-        for (const QString &line : lines)
-            parts << line.section(QLatin1Char(' '), 0, 0);
-        parts.removeDuplicates();
-        parts.removeAll(QString());
-        return parts.join(QLatin1Char(' '));
-    }
     static const QRegularExpression status(QStringLiteral("->>HEADER<<- .* status: ([A-Z]+),"));
-    bool inSection = false;
-    for (const QString &line : lines) {
-        if (const QRegularExpressionMatch header = status.match(line); header.hasMatch())
+    const bool dig = command.first() == QLatin1String("dig");
+    QStringList parts;
+    for (const QString &line : run(dig ? command << "+nocmd" : command).split(u'\n', Qt::SkipEmptyParts)) {
+        if (!dig)
+            parts << line.section(QLatin1Char(' '), 0, 0);
+        else if (const QRegularExpressionMatch header = status.match(line); header.hasMatch())
             parts << header.captured(1);
-        else if (line.endsWith(QLatin1String(" SECTION:")))
-            inSection =
-                line == QLatin1String(";; QUESTION SECTION:") || line == QLatin1String(";; ANSWER SECTION:");
-        else if (line.isEmpty())
-            inSection = false;
-        else if (inSection)
-            parts << line.simplified();
+        else if (!line.startsWith(QLatin1String(";;")) && !line.startsWith(QLatin1String("; ")))
+            parts << line.simplified(); // the question (";name IN type") and the answers
     }
-    return parts.join(QLatin1String(" | "));
+    parts.removeDuplicates();
+    return parts.join(dig ? QStringLiteral(" | ") : QStringLiteral(" "));
 }
 
 } // namespace

@@ -28,13 +28,12 @@ ProgramUnderTest::~ProgramUnderTest()
 
 void ProgramUnderTest::startIn(QProcess &process, std::optional<uint> user) const
 {
-    if (!user) {
+    const QString id = QString::number(user.value_or(0));
+    if (user)
+        process.start(QStringLiteral("setpriv"),
+                      {"--reuid=" + id, "--regid=" + id, "--clear-groups", executable});
+    else
         process.start(executable, {});
-        return;
-    }
-    const QString id = QString::number(*user);
-    process.start(QStringLiteral("setpriv"),
-                  {"--reuid=" + id, "--regid=" + id, QStringLiteral("--clear-groups"), executable});
 }
 
 bool ProgramUnderTest::start(std::optional<uint> user)

@@ -22,24 +22,6 @@ inline void withSqlFile(const QString &file, const std::function<void(QSqlDataba
     QSqlDatabase::removeDatabase(connection);
 }
 
-// Runs `statements` in one transaction on `file`; the first failure, or empty text.
-inline QString runSql(const QString &file, const QStringList &statements)
-{
-    QString failure;
-    withSqlFile(file, [&](QSqlDatabase &database) {
-        if (!database.open() || !database.transaction())
-            failure = database.lastError().text();
-        QSqlQuery query(database);
-        for (const QString &statement : statements) {
-            if (failure.isEmpty() && !query.exec(statement))
-                failure = statement + QStringLiteral(": ") + query.lastError().text();
-        }
-        if (failure.isEmpty() && !database.commit())
-            failure = database.lastError().text();
-    });
-    return failure;
-}
-
 // The rows of `statement` on `file`, each as its values joined by '|', NULL as "NULL"; a failed
 // statement gives one row "failed: <error>".
 inline QStringList sqlRows(const QString &file, const QString &statement)
@@ -57,6 +39,17 @@ inline QStringList sqlRows(const QString &file, const QString &statement)
         }
     });
     return rows;
+}
+
+// Runs `statements` on `file` one after the other; the first failure, or empty text.
+inline QString runSql(const QString &file, const QStringList &statements)
+{
+    for (const QString &statement : statements) {
+        const QStringList rows = sqlRows(file, statement);
+        if (!rows.isEmpty() && rows.first().startsWith(QLatin1String("failed: ")))
+            return statement + u' ' + rows.first();
+    }
+    return QString();
 }
 
 // A settings file of the defaults without their hosts lists: the public lists would be fetched

@@ -1,7 +1,6 @@
 #!/bin/bash
 # Runs a command in private mount and network namespaces, with only loopback (up) and an overlay over
 # /etc whose changes land in WORKDIR/upper: it may bind loopback ports and rewrite /etc freely.
-# SANDBOX_OVERLAYS="/usr /var" adds overlays over those folders too (changes in WORKDIR/upper-usr ...).
 #   sandbox.sh WORKDIR COMMAND [ARGUMENT...]     exit code 77: no sandbox here (not root, no unshare)
 set -euo pipefail
 work=$1; shift
@@ -15,11 +14,6 @@ exec unshare --mount --net --propagation private -- bash -c '
     work=$1; shift
     ip link set lo up
     mount -t overlay overlay -o "lowerdir=/etc,upperdir=$work/upper,workdir=$work/work" /etc
-    for dir in ${SANDBOX_OVERLAYS:-}; do
-        name=${dir//\//-}
-        mkdir -p "$work/upper$name" "$work/work$name"
-        mount -t overlay overlay -o "lowerdir=$dir,upperdir=$work/upper$name,workdir=$work/work$name" "$dir"
-    done
     # A resolv.conf linking out of /etc (systemd-resolved) would be written through to the real one.
     if [ -L /etc/resolv.conf ]; then
         content=$(cat /etc/resolv.conf 2>/dev/null || true)
