@@ -1,6 +1,7 @@
 #include "app/HostsFiles.h"
 
 #include "log/LogSink.h"
+#include "platform/Platform.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,4 +30,12 @@ void importHostsFiles(const QStringList &paths, const QString &libraryDir, LogSi
         else
             log.appendLog(QStringLiteral("'%1' import failed!").arg(name), LogLevel::Fails, false);
     }
+}
+
+void openInEditor(Platform &platform, LogSink &log, const QString &editor, const QString &argument,
+                  const QString &workingDir)
+{
+    if (!platform.startEditor(editor, argument, workingDir))
+        log.appendLog(QStringLiteral("Can't start the editor '%1'! Set one in the Options").arg(editor),
+                      LogLevel::Fails, false);
 }

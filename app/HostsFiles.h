@@ -4,6 +4,7 @@
 #include <QStringList>
 
 class LogSink;
+class Platform;
 
 // The library of hosts lists: one file per list in this folder, relative to the working directory.
 inline const QString hostsDir = QStringLiteral("./hosts/");
@@ -18,3 +19,7 @@ QString libraryPath(const QString &name);
 // Copies each file into `libraryDir` under its own name, never over an existing file, with one
 // success or failure line per file.
 void importHostsFiles(const QStringList &paths, const QString &libraryDir, LogSink &log);
+
+// Starts the editor of the settings on `argument` in `workingDir`; a level-3 line when it cannot start.
+void openInEditor(Platform &platform, LogSink &log, const QString &editor, const QString &argument,
+                  const QString &workingDir);

@@ -34,9 +34,13 @@ MainWindow::MainWindow(int argumentCount, Platform &platform, SingleInstance *in
 {
     // The icons are compiled into a static library, which the linker would otherwise drop.
     Q_INIT_RESOURCE(resources);
-    // Any argument (the start-up entry passes -silent) starts the program in the tray.
-    if (argumentCount > 1)
+    // Any argument (the start-up entry passes -silent) starts the program in the tray. Its window is
+    // made all the same: the end of the session (log-off, shut-down) reaches only windows that
+    // exist, and must run the quit path that rolls DNS back.
+    if (argumentCount > 1) {
         hide();
+        winId();
+    }
     createNormal();
     if (!platform.isAdmin())
         createAskAdmin();
@@ -259,7 +263,8 @@ void MainWindow::applyHostsFiles()
 
 void MainWindow::menuFileOpenSys()
 {
-    platform.startEditor(optionsPanel->getSetting(SettingKey::editor), platform.systemHostsPath(), QString());
+    openInEditor(platform, *logPanel, optionsPanel->getSetting(SettingKey::editor),
+                 platform.systemHostsPath(), QString());
 }
 
 void MainWindow::menuFileOpenSysDir()
@@ -270,7 +275,7 @@ void MainWindow::menuFileOpenSysDir()
 void MainWindow::menuFileCreateNew()
 {
     // An unnamed document that the editor offers to save in the library.
-    platform.startEditor(optionsPanel->getSetting(SettingKey::editor), QString(), hostsDir);
+    openInEditor(platform, *logPanel, optionsPanel->getSetting(SettingKey::editor), QString(), hostsDir);
 }
 
 void MainWindow::menuFileImport()

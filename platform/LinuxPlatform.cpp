@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QSaveFile>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <csignal>
@@ -71,6 +72,13 @@ QString LinuxPlatform::defaultHostsSource() const
 
 QString LinuxPlatform::defaultEditor() const
 {
+    // A desktop's own text editor: xdg-open opens nothing for the empty argument of a new list, and
+    // hands a .hosts file to whatever claims the type.
+    for (const char *editor : {"gnome-text-editor", "gedit", "kate", "kwrite", "mousepad", "pluma", "xed",
+                               "featherpad", "leafpad"}) {
+        if (!QStandardPaths::findExecutable(QString::fromLatin1(editor)).isEmpty())
+            return QString::fromLatin1(editor);
+    }
     return QStringLiteral("xdg-open");
 }
 
@@ -143,9 +151,9 @@ void LinuxPlatform::showFolder(const QString &folder)
     QProcess::startDetached(QStringLiteral("xdg-open"), {folder});
 }
 
-void LinuxPlatform::startEditor(const QString &editor, const QString &argument, const QString &workingDir)
+bool LinuxPlatform::startEditor(const QString &editor, const QString &argument, const QString &workingDir)
 {
-    QProcess::startDetached(editor, {argument}, workingDir);
+    return QProcess::startDetached(editor, {argument}, workingDir);
 }
 
 NameServerStore &LinuxPlatform::nameServers()

@@ -41,9 +41,9 @@ public:
     // Copies a local source file over `target`. On false `target` is as it was.
     virtual bool copyFile(const QString &source, const QString &target) = 0;
 
-    // Detached programs; whether they start is not reported.
+    // Detached programs; whether the folder is shown is not reported, the editor's start is.
     virtual void showFolder(const QString &folder) = 0;
-    virtual void startEditor(const QString &editor, const QString &argument, const QString &workingDir) = 0;
+    virtual bool startEditor(const QString &editor, const QString &argument, const QString &workingDir) = 0;
 
     virtual NameServerStore &nameServers() = 0;
     // Asks the system to register its DNS names again; not awaited.

@@ -31,11 +31,26 @@ int runCmd(const QString &command)
     QProcess process;
     process.setProgram(QStringLiteral("cmd.exe"));
     // Native arguments: cmd's own quoting rules, not those of the C runtime.
-    process.setNativeArguments(QStringLiteral("/C ") + command);
+    process.setNativeArguments(command);
     process.start();
     if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit)
         return -1;
     return process.exitCode();
+}
+
+// copy writes its target in place, so it writes a temporary file beside it, which then replaces
+// the target: a read error part-way leaves the old file whole.
+bool copyOver(const QStringList &sources, const QString &target)
+{
+    const QString staged = target + QStringLiteral(".part");
+    const std::wstring from = QDir::toNativeSeparators(staged).toStdWString();
+    const std::wstring to = QDir::toNativeSeparators(target).toStdWString();
+    if (runCmd(windowsCopyCommand(sources, staged)) != 0 ||
+        !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        QFile::remove(staged);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -67,11 +82,7 @@ QString WindowsPlatform::defaultEditor() const
 
 QString WindowsPlatform::executablePath() const
 {
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return QString();
-    return QString::fromWCharArray(path, int(length));
+    return QDir::toNativeSeparators(QCoreApplication::applicationFilePath()); // no MAX_PATH limit
 }
 
 WorkingFolder WindowsPlatform::workingFolder() const
@@ -115,24 +126,12 @@ void WindowsPlatform::startElevated(const QString &executable, std::function<voi
 
 bool WindowsPlatform::writeHostsFile(const QStringList &sources)
 {
-    return runCmd(windowsCopyCommand(sources, ::systemHostsPath)) == 0;
+    return copyOver(sources, ::systemHostsPath);
 }
 
 bool WindowsPlatform::copyFile(const QString &source, const QString &target)
 {
-    // copy writes the target in place; it goes to a temporary name first so a failure leaves it.
-    const QString staged = target + QStringLiteral(".part");
-    if (runCmd(windowsCopyCommand({source}, staged)) != 0) {
-        QFile::remove(staged);
-        return false;
-    }
-    const std::wstring from = QDir::toNativeSeparators(staged).toStdWString();
-    const std::wstring to = QDir::toNativeSeparators(target).toStdWString();
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        QFile::remove(staged);
-        return false;
-    }
-    return true;
+    return copyOver({source}, target);
 }
 
 void WindowsPlatform::showFolder(const QString &folder)
@@ -140,9 +139,9 @@ void WindowsPlatform::showFolder(const QString &folder)
     QProcess::startDetached(QStringLiteral("explorer"), {QDir::toNativeSeparators(folder)});
 }
 
-void WindowsPlatform::startEditor(const QString &editor, const QString &argument, const QString &workingDir)
+bool WindowsPlatform::startEditor(const QString &editor, const QString &argument, const QString &workingDir)
 {
-    QProcess::startDetached(editor, {argument}, workingDir);
+    return QProcess::startDetached(editor, {argument}, workingDir);
 }
 
 NameServerStore &WindowsPlatform::nameServers()
@@ -168,10 +167,10 @@ void WindowsPlatform::setStartupEntry(bool enabled, const QString &executable)
 {
     QSettings(machineRunKey, QSettings::NativeFormat).remove(runValueName);
     QSettings user(userRunKey, QSettings::NativeFormat);
-    if (enabled)
-        user.setValue(runValueName, QString(QLatin1Char('"') + executable + QStringLiteral("\" -silent"))
-                                        .replace(QLatin1Char('/'), QLatin1Char('\\')));
-    else
+    const QString command = windowsRunCommand(executable);
+    if (enabled && !command.isEmpty())
+        user.setValue(runValueName, command);
+    else if (!enabled)
         user.remove(runValueName);
 }
 

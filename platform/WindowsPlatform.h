@@ -20,7 +20,7 @@ public:
     bool copyFile(const QString &source, const QString &target) override;
 
     void showFolder(const QString &folder) override;
-    void startEditor(const QString &editor, const QString &argument, const QString &workingDir) override;
+    bool startEditor(const QString &editor, const QString &argument, const QString &workingDir) override;
 
     NameServerStore &nameServers() override;
     void registerDns() override;

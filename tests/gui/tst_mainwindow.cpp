@@ -34,7 +34,9 @@ private slots:
         platform->hostsFile = folder->path("etc/hosts");
         QVERIFY(folder->isValid() && writeWholeFile(platform->hostsFile, "old hosts\n"));
         platform->store.add("{A}", "192.0.2.53", NameServerStore::absent);
-        QVERIFY(createSettingsWithoutLists("settings"));
+        QVERIFY(createSettingsWithoutLists("settings") &&
+                runSql("settings", {"update General set Value='none' where Key='Editor'"})
+                    .isEmpty()); // cannot start
         // An argument starts it in the tray; port 0 keeps the server off the machine's 53.
         window = std::make_unique<MainWindow>(2, *platform, nullptr, 0);
     }
@@ -83,6 +85,14 @@ private slots:
         const quint16 port = window->serverPanelWidget()->serverSocket()->localPort();
         QCOMPARE(client.ask(dnsQuery(7, wireName("x.a.test")), port, 5000),
                  line == "applied!" ? "192.0.2.1" : "servfail");
+    }
+
+    void editorThatCannotStartIsLogged()
+    {
+        QVERIFY(window->internalWinId()); // also hidden: the end of the session reaches it
+        window->menuFileCreateNew();
+        QCOMPARE(logMessages(*window->logPanelWidget()).last(),
+                 "Can't start the editor 'none'! Set one in the Options");
     }
 
     void cleanUpRollsBackAndSavesTheLog()

@@ -63,7 +63,10 @@ public:
     }
 
     void showFolder(const QString &) override {}
-    void startEditor(const QString &, const QString &, const QString &) override {}
+    bool startEditor(const QString &editor, const QString &, const QString &) override
+    {
+        return editor != "none";
+    }
 
     NameServerStore &nameServers() override { return store; }
     void registerDns() override {}

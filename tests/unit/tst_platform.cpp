@@ -15,22 +15,30 @@ class TestPlatform : public QObject {
     Q_OBJECT
 
 private slots:
-    void windowsCopyCommand_data()
+    void windowsCommands_data()
     {
-        QTest::addColumn<QStringList>("sources"); // copied over C:/x y
+        QTest::addColumn<QStringList>("sources"); // copied over C:/x y; one source: the Run key's command
         QTest::addColumn<QString>("command");     // empty: refused
-        QTest::newRow("two lists") << QStringList{"h/a", "b"} << R"("copy "h\a" /B + "b" /B "C:\x y" /Y")";
-        QTest::newRow("& | ^ quoted") << QStringList{"a & | ^ b"} << R"("copy "a & | ^ b" /B "C:\x y" /Y")";
+        QTest::newRow("two lists") << QStringList{"h/a", "b"}
+                                   << R"(/D /V:OFF /C "copy "h\a" /B + "b" /B "C:\x y" /Y")";
+        QTest::newRow("& | ^ quoted")
+            << QStringList{"a & | ^ b"} << R"(/D /V:OFF /C "copy "a & | ^ b" /B "C:\x y" /Y")";
         QTest::newRow("quote would end the quoting") << QStringList{"a\" & calc & \""} << "";
         QTest::newRow("percent sign would expand") << QStringList{"%PATH%"} << "";
+        QTest::newRow("exclamation mark would expand") << QStringList{"!PATH!"} << "";
         QTest::newRow("line feed would end the command") << QStringList{"a\ncalc"} << "";
         QTest::newRow("no list") << QStringList() << "";
+        QTest::newRow("Run key: quoted, hidden")
+            << QStringList{"run", "C:/a b/t.exe"} << R"("C:\a b\t.exe" -silent)";
+        QTest::newRow("Run key: no executable, no command") << QStringList{"run", ""} << "";
     }
-    void windowsCopyCommand()
+    void windowsCommands()
     {
         QFETCH(QStringList, sources);
         QFETCH(QString, command);
-        QCOMPARE(::windowsCopyCommand(sources, "C:/x y"), command);
+        QCOMPARE(sources.value(0) == "run" ? windowsRunCommand(sources[1])
+                                           : windowsCopyCommand(sources, "C:/x y"),
+                 command);
     }
 
     void workingFolder_data()
@@ -88,6 +96,18 @@ private slots:
         QCOMPARE(*outcome, started);
         if (!prompt.isEmpty())
             QVERIFY2(turns > 10, "the event loop stood still while the prompt was open");
+    }
+
+    void defaultEditorIsATextEditorOnPath()
+    {
+        ProgramFolder folder;
+        const QByteArray path = qgetenv("PATH");
+        const auto restore = qScopeGuard([&] { qputenv("PATH", path); });
+        qputenv("PATH", QFile::encodeName(folder.path()));
+        QCOMPARE(LinuxPlatform().defaultEditor(), "xdg-open"); // the last resort
+        QVERIFY(writeWholeFile(folder.path("mousepad"), "") &&
+                QFile::setPermissions(folder.path("mousepad"), QFile::ReadOwner | QFile::ExeOwner));
+        QCOMPARE(LinuxPlatform().defaultEditor(), "mousepad");
     }
 
     void startupEntry_data()
