@@ -1,10 +1,8 @@
 #include "log/UI_LogPanel.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QGridLayout>
 #include <QTextBrowser>
-#include <QTextStream>
 
 namespace {
 
@@ -29,6 +27,10 @@ UI_LogPanel::UI_LogPanel(const QString &mode, QWidget *parent)
       layout(new QGridLayout(this)), browser(new QTextBrowser)
 {
     layout->addWidget(browser);
+    browser->document()->setMaximumBlockCount(maxShownLines + 1); // and the empty one at the end
+    paintTimer.setSingleShot(true);
+    connect(&paintTimer, &QTimer::timeout, this, &UI_LogPanel::showPending);
+    sincePaint.start();
     if (mode == QLatin1String("Brief")) {
         status = LogStatus::Brief;
     } else if (mode == QLatin1String("Off")) {
@@ -43,17 +45,44 @@ void UI_LogPanel::appendLog(const QString &text, int level, bool detailedOnly)
 {
     if (!records(detailedOnly))
         return;
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")) +
+                          QStringLiteral(" : ");
+    Line line{stamp + escapedForLog(text), level, stamp.size()};
+    journal.append(line.text);
+    pending.push_back(std::move(line));
+    // Shown at once, also while the caller keeps the GUI thread busy, but not more often than the
+    // screen can show it: a burst of lines is laid out and painted together.
+    if (sincePaint.elapsed() >= paintIntervalMs)
+        showPending();
+    else if (!paintTimer.isActive())
+        paintTimer.start(paintIntervalMs);
+}
+
+void UI_LogPanel::showPending()
+{
+    if (pending.empty())
+        return;
     browser->moveCursor(QTextCursor::End);
     QTextCursor cursor = browser->textCursor();
-    cursor.setCharFormat(timeFormat);
-    cursor.insertText(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")) +
-                      QStringLiteral(" : "));
-    if (level >= 1 && level <= 6)
-        cursor.setCharFormat(levelFormats[level - 1]);
-    cursor.insertText(escapedForLog(text));
-    cursor.insertBlock();
-    // Shown at once, also while the caller keeps the GUI thread busy.
+    cursor.beginEditBlock();
+    for (const Line &line : pending) {
+        cursor.setCharFormat(timeFormat);
+        cursor.insertText(line.text.left(line.messageAt));
+        if (line.level >= 1 && line.level <= 6)
+            cursor.setCharFormat(levelFormats[line.level - 1]);
+        cursor.insertText(line.text.mid(line.messageAt));
+        cursor.insertBlock();
+    }
+    cursor.endEditBlock();
+    pending.clear();
+    sincePaint.restart();
     repaint();
+}
+
+QTextBrowser *UI_LogPanel::browserWidget()
+{
+    showPending();
+    return browser;
 }
 
 bool UI_LogPanel::records(bool detailedOnly) const
@@ -68,13 +97,10 @@ QString UI_LogPanel::fileNameFor(const QDateTime &when)
 
 void UI_LogPanel::save()
 {
-    if (status == LogStatus::Off)
-        return;
-    QFile file(fileNameFor(QDateTime::currentDateTime()));
-    if (!file.open(QIODevice::WriteOnly))
-        return; // no ./log/ folder, or not writable: nothing to report to
-    QTextStream stream(&file);
-    stream << browser->document()->toPlainText();
+    // Every line is on disk already; the file of the run gets its name. Lines logged before an Off
+    // stay (only a run Off throughout writes no file).
+    showPending();
+    journal.finish(fileNameFor(QDateTime::currentDateTime()));
 }
 
 void UI_LogPanel::setStatus(const QString &mode)

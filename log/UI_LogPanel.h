@@ -1,9 +1,14 @@
 #pragma once
 
+#include "log/LogJournal.h"
 #include "log/LogSink.h"
 
+#include <QElapsedTimer>
 #include <QTextCharFormat>
+#include <QTimer>
 #include <QWidget>
+
+#include <vector>
 
 class QGridLayout;
 class QTextBrowser;
@@ -12,8 +17,10 @@ namespace LogStatus {
 enum : int { Detailed = 0, Brief = 1, Off = 2 };
 }
 
-// The activity log: one time-stamped line per entry, styled by level, in one of three modes.
-// Written to ./log/<date>_<time>.log when the program quits.
+// The activity log: one time-stamped line per entry, styled by level, in one of three modes. Every
+// line goes to disk as it is logged (LogJournal), and the file is named ./log/<date>_<time>.log when
+// the program quits. The panel shows the most recent `maxShownLines` lines, and repaints at most
+// every `paintIntervalMs`: a line logged during a long step of the GUI thread still shows then.
 class UI_LogPanel : public QWidget, public LogSink {
     Q_OBJECT
 
@@ -28,7 +35,11 @@ public:
     static QString fileNameFor(const QDateTime &when);
 
     int logStatus() const { return status; }
-    QTextBrowser *browserWidget() const { return browser; }
+    // The browser, holding every line logged so far (up to the bound).
+    QTextBrowser *browserWidget();
+
+    static constexpr int maxShownLines = 10000;
+    static constexpr int paintIntervalMs = 30;
 
 public slots:
     void save();
@@ -38,11 +49,23 @@ public slots:
     void Off();
 
 private:
+    struct Line {
+        QString text; // time stamp, " : ", message
+        int level;
+        qsizetype messageAt;
+    };
+
     void changeStatus(int newStatus);
+    // Puts the lines logged since the last paint into the browser, and repaints at once.
+    void showPending();
 
     QTextCharFormat timeFormat;
     QTextCharFormat levelFormats[6];
     int status = LogStatus::Detailed;
     QGridLayout *layout;
     QTextBrowser *browser;
+    LogJournal journal;
+    std::vector<Line> pending;
+    QElapsedTimer sincePaint;
+    QTimer paintTimer;
 };

@@ -8,7 +8,7 @@
 
 // The messages of the panel's lines, in order, each without its time stamp; a line that does not
 // have the "yyyy-MM-dd hh:mm:ss:zzz : " form shows as "<malformed: line>".
-inline QStringList logMessages(const UI_LogPanel &panel)
+inline QStringList logMessages(UI_LogPanel &panel)
 {
     static const QRegularExpression linePattern(
         QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3} : (.*)$"));
