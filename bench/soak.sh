@@ -3,27 +3,38 @@
 # (tests/support/sandbox.sh: an overlay on /etc, only loopback), under dnsperf for DURATION seconds
 # at 90% of the highest rate it takes, the server pinned to core 1 and dnsperf to core 0. Reports
 # the queries sent and lost, the resident memory at a tenth, half and all of the run (1, 5 and 10
-# minutes by default), and its growth per million queries answered in between. Needs root, unshare,
-# dnsperf and python3; the program from a build folder.
-#   bench/soak.sh [-b BUILD_DIR] [-r RULES] [-d SECONDS]
+# minutes by default), and its growth per million queries answered in between. With -w the window
+# is shown, on Xvfb (a real X server, so every repaint paints), and -Q sets a fixed rate instead of
+# 90% of the highest. Needs root, unshare, dnsperf and python3 (xvfb-run for -w); the program from a
+# build folder.
+#   bench/soak.sh [-b BUILD_DIR] [-r RULES] [-d SECONDS] [-w] [-Q RATE]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 
 if [ "${1:-}" = --inside ]; then
-    # In the sandbox: PROGRAM_FOLDER PREFIX DURATION
-    folder=$2 prefix=$3 duration=$4
+    # In the sandbox: PROGRAM_FOLDER PREFIX DURATION SHOWN FIXED_RATE
+    folder=$2 prefix=$3 duration=$4 shown=$5 fixed_rate=$6
     cp "$prefix.hosts" /etc/hosts
     probe_name=$(grep -v -m1 nowhere "$prefix.queries" | cut -d' ' -f1)
     cd "$folder"
-    QT_QPA_PLATFORM=offscreen taskset -c 1 ./tarnowlock -silent >/dev/null 2>&1 &
-    server=$!
-    trap 'kill -TERM "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true' EXIT
+    if [ "$shown" = 1 ]; then
+        QT_QPA_PLATFORM=xcb taskset -c 1 xvfb-run -a -s "-screen 0 1280x800x24" ./tarnowlock >/dev/null 2>&1 &
+    else
+        QT_QPA_PLATFORM=offscreen taskset -c 1 ./tarnowlock -silent >/dev/null 2>&1 &
+    fi
+    runner=$!
+    trap 'kill -TERM "$server" 2>/dev/null || true; wait "$runner" 2>/dev/null || true' EXIT
+    for _ in $(seq 100); do
+        server=$(pgrep -n -x tarnowlock) && break
+        sleep 0.1
+    done
     [ "$(python3 "$here/probe.py" "$probe_name" "$(date +%s%N)" 120)" != -1 ] || { echo "no answer" >&2; exit 1; }
 
     # The highest rate it takes: 100 queries outstanding for ten seconds.
     full=$(taskset -c 0 dnsperf -s 127.0.0.1 -d "$prefix.queries" -l 10 -t 1 -q 100 2>&1)
     rate=$(awk '/Queries per second/ {printf "%d", $4 * 0.9}' <<<"$full")
+    [ "$fixed_rate" = 0 ] || rate=$fixed_rate
 
     rss() { awk '/VmRSS/ {print $2}' "/proc/$server/status"; }
     start_rss=$(rss)
@@ -43,7 +54,8 @@ if [ "${1:-}" = --inside ]; then
     wait "$load"
     sent=$(awk '/Queries sent/ {print $3}' "$folder/dnsperf.log")
     lost=$(awk '/Queries lost/ {print $3, $4}' "$folder/dnsperf.log")
-    printf 'rate %s queries/s (90%% of %s); sent %s, lost %s\n' "$rate" \
+    printf 'window %s; rate %s queries/s (highest taken: %s); sent %s, lost %s\n' \
+        "$([ "$shown" = 1 ] && echo shown || echo hidden)" "$rate" \
         "$(awk '/Queries per second/ {print $4}' <<<"$full")" "$sent" "$lost"
     printf 'resident memory before the load: %.1f MB\n' "$(awk -v k="$start_rss" 'BEGIN {print k / 1024}')"
     for sample in "${samples[@]}"; do
@@ -55,17 +67,23 @@ if [ "${1:-}" = --inside ]; then
     read -r _ last_kb last_answered <<<"${samples[2]}"
     awk -v a="$first_kb" -v b="$last_kb" -v qa="$first_answered" -v qb="$last_answered" 'BEGIN {
         if (qb > qa) printf "growth: %.1f MB per million queries answered\n", (b - a) / 1024 / ((qb - qa) / 1e6) }'
+    awk -v a="$start_rss" -v b="$last_kb" 'BEGIN { printf "growth over the run: %.1f MB\n", (b - a) / 1024 }'
+    printf 'the log on disk: %s lines\n' "$(cat log/*.unfinished | wc -l)"
     exit 0
 fi
 
 build=$root/build-perf
 rules=10000
 duration=600
-while getopts "b:r:d:" option; do
+shown=0
+fixed_rate=0
+while getopts "b:r:d:wQ:" option; do
     case $option in
     b) build=$OPTARG ;;
     r) rules=$OPTARG ;;
     d) duration=$OPTARG ;;
+    w) shown=1 ;;
+    Q) fixed_rate=$OPTARG ;;
     *) exit 2 ;;
     esac
 done
@@ -77,6 +95,7 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/rules
 python3 "$here/generate.py" --rules "$rules" --match 0.5 --prefix "$prefix"
 # A fresh folder: the program creates its settings with the defaults, the log in Detailed mode.
-mkdir -p "$work/program"
+mkdir -p "$work/program/log"
 cp "$build/tarnowlock" "$build/Tray.ico" "$work/program/"
-bash "$root/tests/support/sandbox.sh" "$work/sandbox" bash "$0" --inside "$work/program" "$prefix" "$duration"
+bash "$root/tests/support/sandbox.sh" "$work/sandbox" bash "$0" --inside "$work/program" "$prefix" "$duration" \
+    "$shown" "$fixed_rate"
