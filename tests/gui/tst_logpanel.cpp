@@ -74,6 +74,7 @@ private slots:
     // Names from queries, files and lists reach the log as they are; none may break or forge a line.
     void namesCannotForgeLines()
     {
+        ProgramFolder folder; // its log/ takes the line
         UI_LogPanel panel(QStringLiteral("Detailed"));
         panel.browserWidget()->clear();
         panel.appendLog(QString::fromUtf8("a\n2026-01-01 00:00:00:000 : b\x7f\u0085c\u2028d"),
