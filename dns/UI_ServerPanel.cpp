@@ -15,6 +15,7 @@
 namespace {
 
 const QString serverIsOff = QStringLiteral("Server is off");
+constexpr int maxDatagramsPerCall = 64;
 
 } // namespace
 
@@ -145,6 +146,14 @@ void UI_ServerPanel::Off()
 }
 
 void UI_ServerPanel::handler()
+{
+    // Every waiting datagram, up to a bound: under a flood the event loop (the window, a stop, a
+    // reload) still gets its turn between calls.
+    for (int served = 0; served < maxDatagramsPerCall && socket->hasPendingDatagrams(); ++served)
+        answerDatagram();
+}
+
+void UI_ServerPanel::answerDatagram()
 {
     // Room for the largest UDP datagram: read into it, no datagram is cut, and its size need not be
     // asked for first (one system call less per query).

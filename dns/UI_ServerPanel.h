@@ -51,6 +51,8 @@ public slots:
     void insNewRule();
 
 private:
+    // Answers the next waiting datagram.
+    void answerDatagram();
     void start(int mode);
     void switchTo(int mode);
     void applySyntax(int mode);
