@@ -3,6 +3,7 @@
 #include "dns/PatternCost.h"
 
 #include <QByteArray>
+#include <QString>
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -192,14 +193,100 @@ const std::array<char, 256> RuleIndex::lowerTable = [] {
     return table;
 }();
 
+namespace {
+
+// `text` lower-cased into `key`, or `key` empty when a character lowers outside Latin-1 (it equals
+// no character of a name, so the text is no literal a name could hold).
+void lowerLatin1Into(const QString &text, std::string &key)
+{
+    key.clear();
+    for (const QChar character : text) {
+        const ushort lower = character.toLower().unicode();
+        if (lower > 0xff) {
+            key.clear();
+            return;
+        }
+        key.push_back(char(lower));
+    }
+}
+
+// The index just after the group, set or quantifier that starts at `at`.
+qsizetype skipBracketed(const QString &text, qsizetype at)
+{
+    const QChar open = text.at(at);
+    const QChar close = open == u'(' ? u')' : open == u'[' ? u']' : u'}';
+    const qsizetype firstMember = at + 1 + (at + 1 < text.size() && text.at(at + 1) == u'^');
+    int depth = 0;
+    for (qsizetype i = at; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == u'\\') {
+            ++i;
+        } else if (open == u'(' && c == u'[') {
+            i = skipBracketed(text, i) - 1;
+        } else if (open == u'[' && i == firstMember && c == u']') {
+            continue; // a ] first in a set is a member
+        } else if (c == open && open != u'[') {
+            ++depth;
+        } else if (c == close && (open == u'[' || --depth == 0)) {
+            return i + 1;
+        }
+    }
+    return text.size();
+}
+
+} // namespace
+
+QString regularExpressionLiteral(const QString &pattern)
+{
+    QString best;
+    QString run;
+    const auto endRun = [&] {
+        if (run.size() > best.size())
+            best = run;
+        run.clear();
+    };
+    for (qsizetype at = 0; at < pattern.size();) {
+        const QChar c = pattern.at(at);
+        QChar literal;
+        qsizetype next = at + 1;
+        if (c == u'|') {
+            return QString(); // alternatives at the top: no text is common to all
+        } else if (c == u'(' || c == u'[' || c == u'{') {
+            next = skipBracketed(pattern, at);
+        } else if (c == u'\\' && at + 1 < pattern.size() && !pattern.at(at + 1).isLetterOrNumber()) {
+            literal = pattern.at(at + 1); // an escaped punctuation character stands for itself
+            next = at + 2;
+        } else if (c == u'\\') {
+            // A class, a back-reference or a character by its code (\x41): none of it is taken.
+            while (next < pattern.size() && pattern.at(next).isLetterOrNumber())
+                ++next;
+        } else if (!QStringView(u".^$*+?)]").contains(c)) {
+            literal = c;
+        }
+        // A quantifier makes the atom optional (* ? {), or repeats it (+): the run ends there.
+        const QChar quantifier = next < pattern.size() ? pattern.at(next) : QChar();
+        const bool optional = quantifier == u'*' || quantifier == u'?' || quantifier == u'{';
+        if (!literal.isNull() && !optional)
+            run += literal;
+        if (literal.isNull() || optional || quantifier == u'+')
+            endRun();
+        at = next;
+    }
+    endRun();
+    return best;
+}
+
 RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
 {
     key.clear();
     // Too costly to compile or to match within a bounded time: its rule never matches.
     if (!isTractable(pattern))
         return Kind::Intractable;
-    if (pattern.patternSyntax() != QRegExp::Wildcard || pattern.caseSensitivity() != Qt::CaseInsensitive)
+    if (pattern.patternSyntax() != QRegExp::Wildcard) {
+        if (pattern.patternSyntax() == QRegExp::RegExp || pattern.patternSyntax() == QRegExp::RegExp2)
+            lowerLatin1Into(regularExpressionLiteral(pattern.pattern()), key);
         return Kind::Other;
+    }
     const QString text = pattern.pattern();
     const bool suffix = text.startsWith(QLatin1Char('*'));
     bool wild = false;
@@ -233,17 +320,35 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
         else
             run.push_back(char(lower));
     }
-    if (wild) {
+    const bool caseSensitive = pattern.caseSensitivity() != Qt::CaseInsensitive;
+    if (wild || caseSensitive) {
+        // A case-sensitive match holds its literal as written, so the lowered name holds it lowered.
         if (run.size() > key.size())
             key.swap(run);
         if (!latin1)
             key.clear();
-        return Kind::Other;
+        return !wild && !latin1 ? Kind::Never : Kind::Other;
     }
     key.swap(run);
     if (!latin1)
         return Kind::Never;
     return suffix ? Kind::Suffix : Kind::Exact;
+}
+
+quint32 RuleIndex::chooseSlice(const std::string &literal) const
+{
+    quint32 chosen = noSlice;
+    std::size_t shared = 0;
+    for (std::size_t at = 0; at + sliceLength <= literal.size(); ++at) {
+        const quint32 slice = sliceAt(literal, at);
+        const auto filed = sliced.find(slice);
+        const std::size_t count = filed == sliced.end() ? 0 : filed->second.size();
+        if (chosen == noSlice || count < shared) {
+            chosen = slice;
+            shared = count;
+        }
+    }
+    return chosen;
 }
 
 void RuleIndex::add(const QRegExp &pattern, quint32 position)
@@ -262,7 +367,10 @@ void RuleIndex::add(const QRegExp &pattern, quint32 position)
         // Appends come in rising order; only an edit inserts in the middle.
         const auto at =
             others.empty() || others.back().position < position ? others.end() : unindexedAt(position);
-        others.insert(at, Unindexed{position, keyBuffer, std::move(copy)});
+        const quint32 slice = chooseSlice(keyBuffer);
+        std::vector<quint32> &filed = positionsFor(slice);
+        filed.insert(std::lower_bound(filed.begin(), filed.end(), position), position);
+        others.insert(at, Unindexed{position, keyBuffer, std::move(copy), slice});
         break;
     }
     case Kind::Intractable:
@@ -292,6 +400,10 @@ void RuleIndex::remove(const QRegExp &pattern, quint32 position)
     case Kind::Other: {
         const auto at = unindexedAt(position);
         Q_ASSERT(at != others.end() && at->position == position);
+        std::vector<quint32> &filed = positionsFor(at->slice);
+        filed.erase(std::lower_bound(filed.begin(), filed.end(), position));
+        if (filed.empty() && at->slice != noSlice)
+            sliced.erase(at->slice);
         others.erase(at);
         break;
     }
@@ -311,6 +423,9 @@ void RuleIndex::clear()
     dottedSuffixLengths.fill(0);
     others.clear();
     others.shrink_to_fit();
+    sliced.clear();
+    unsliced.clear();
+    unsliced.shrink_to_fit();
     intractable = 0;
 }
 
@@ -320,18 +435,34 @@ quint32 RuleIndex::firstMatch(const QByteArray &name) const
     std::transform(name.cbegin(), name.cend(), buffer.begin(), lowerLatin1);
     const std::string_view lowered(buffer.constData(), std::size_t(buffer.size()));
     const quint32 best = lowestIndexed(lowered);
+    // The unindexed rules before the best indexed one whose slice the name holds, and those
+    // without a slice.
+    QVarLengthArray<quint32, 64> candidates;
+    const auto take = [&](const std::vector<quint32> &positions) {
+        for (auto at = positions.cbegin(); at != positions.cend() && *at < best; ++at)
+            candidates.append(*at);
+    };
+    take(unsliced);
+    for (std::size_t at = 0; !sliced.empty() && at + sliceLength <= lowered.size(); ++at) {
+        if (const auto filed = sliced.find(sliceAt(lowered, at)); filed != sliced.end())
+            take(filed->second);
+    }
+    std::sort(candidates.begin(), candidates.end());
     // The text for QRegExp is made only when an unindexed rule must be tested.
     QString text;
-    bool haveText = false;
-    for (auto at = others.cbegin(); at != others.cend() && at->position < best; ++at) {
-        if (lowered.find(at->literal) == std::string_view::npos)
+    auto rule = others.cbegin();
+    for (auto at = candidates.cbegin(); at != candidates.cend(); ++at) {
+        if (at != candidates.cbegin() && *at == *(at - 1))
+            continue; // filed under a slice the name holds twice
+        rule = std::lower_bound(rule, others.cend(), *at, [](const Unindexed &unindexed, quint32 value) {
+            return unindexed.position < value;
+        });
+        if (lowered.find(rule->literal) == std::string_view::npos)
             continue;
-        if (!haveText) {
+        if (text.isNull())
             text = QString::fromLatin1(name);
-            haveText = true;
-        }
-        if (at->pattern->exactMatch(text))
-            return at->position;
+        if (rule->pattern->exactMatch(text))
+            return rule->position;
     }
     return best;
 }

@@ -7,9 +7,17 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class QByteArray;
+class QString;
+
+// The longest run of characters that every text a regular expression matches as a whole holds, in
+// QRegExp's syntax: plain and escaped punctuation characters outside groups, sets and
+// alternatives, not made optional or repeated by a quantifier. Empty when there is none (a
+// top-level alternative, say).
+QString regularExpressionLiteral(const QString &pattern);
 
 // Keys (lower-cased name bytes), each with the positions of the rules that carry it. The lowest
 // position of a key costs one probe; a bit filter answers most probes for absent keys without
@@ -75,8 +83,10 @@ private:
 // carries its position: a number that grows with the rule's place in the list. Case-insensitive
 // wildcard patterns without wildcard characters are exact names, and "*" + such a literal is a
 // suffix; both are found by their lower-cased key. Every other rule (other wildcards, regular
-// expressions, case-sensitive patterns) stays in an ordered list that a lookup tests only up to the
-// best indexed candidate.
+// expressions, case-sensitive patterns) has a literal that every name it matches holds: one
+// three-byte slice of it (the least shared when the rule came) files the rule under that slice, and
+// a lookup tests, in position order and only up to the best indexed candidate, the rules filed
+// under the slices of the name and the few without a literal that long.
 class RuleIndex {
 public:
     static constexpr quint32 none = PositionTable::none;
@@ -104,9 +114,20 @@ private:
         quint32 position;
         std::string literal;
         std::unique_ptr<QRegExp> pattern;
+        quint32 slice; // the slice it is filed under, or noSlice: tested for every name
     };
+    static constexpr quint32 noSlice = 0xffffffff;
+    static constexpr std::size_t sliceLength = 3;
+    static quint32 sliceAt(std::string_view text, std::size_t at)
+    {
+        return quint32(uchar(text[at])) << 16 | quint32(uchar(text[at + 1])) << 8 | uchar(text[at + 2]);
+    }
+    // The least shared slice of `literal`, or noSlice when it is shorter than a slice.
+    quint32 chooseSlice(const std::string &literal) const;
+    std::vector<quint32> &positionsFor(quint32 slice) { return slice == noSlice ? unsliced : sliced[slice]; }
     // Sorts a pattern and writes its key into `key`: for an exact name or a suffix the text to look
-    // up, for another wildcard the longest run of plain characters, which a match must contain.
+    // up, for another pattern the longest run of plain characters that a match must contain
+    // (regularExpressionLiteral for a regular expression), lower-cased.
     static Kind classify(const QRegExp &pattern, std::string &key);
     // The first unindexed rule at or after `position`.
     std::vector<Unindexed>::iterator unindexedAt(quint32 position);
@@ -127,6 +148,9 @@ private:
     std::array<std::size_t, longSuffix + 1> suffixLengths{};
     std::array<std::size_t, longSuffix + 1> dottedSuffixLengths{};
     std::vector<Unindexed> others; // by ascending position
+    // Positions of the unindexed rules, ascending: by slice, and those tested for every name.
+    std::unordered_map<quint32, std::vector<quint32>> sliced;
+    std::vector<quint32> unsliced;
     std::size_t intractable = 0;
     std::string keyBuffer;
 };

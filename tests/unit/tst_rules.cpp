@@ -75,6 +75,10 @@ private slots:
         row("regexp: the whole name", {"ads", ".*\\.ads\\..*"}, "x.ads.test", 1, true);
         row("regexp: alternation, case ignored", {"(ads|track)\\.test"}, "TRACK.test", 0, true);
         row("regexp: a wildcard text never matches", {"*.ads.test", ".*"}, "www.ads.test", 1, true);
+        row("regexp: literal after an optional group", {"(.*\\.)?tok1\\.example"}, "A.TOK1.example", 0, true);
+        row("regexp: not another literal", {"(.*\\.)?tok1\\.example", ".*"}, "tok2.example", 1, true);
+        row("regexp: optional and coded characters", {"xy?z\\x0041b{2}", ".*"}, "xzabb", 0, true);
+        row("star inside: its literal", {"*ads*.example", "*.example"}, "x.ads1.example", 0);
         // A pattern too costly to match in bounded time never matches; the next rule answers.
         row("costly: back-reference", {"(a*)\\1b", ".*"}, "aab", 1, true);
         row("costly: 250-way loop", {"(" + QString("a|").repeated(249) + "a)+", ".*"}, "a", 1, true);
@@ -109,11 +113,11 @@ private slots:
         const auto below = [&](int bound) { return int(engine() % unsigned(bound)); };
         // Letters of both cases, characters whose case changes across the Latin-1 border (Kelvin and
         // Angstrom signs, Y with diaeresis, micro sign, sharp s, dotted I), wildcard and
-        // regular-expression characters, an empty piece. No digit: after a backslash it would make a
-        // back-reference.
+        // regular-expression characters (alternatives, quantifiers, classes), longer literals, an
+        // empty piece. No piece starts with a digit: after a backslash it would make a back-reference.
         const QStringList pieces =
             QStringLiteral("a A ads ADS . . k \u212a \u00e9 \u00c9 \u0178 \u00ff \u00b5 \u039c \u00df \u1e9e "
-                           "\u212b \u00e5 \u0130 * *. ? [ab] (a|b) + \\ [ ")
+                           "\u212b \u00e5 \u0130 * *. ? [ab] (a|b) + \\ [  | {2} \\d .example tok ads.")
                 .split(' ');
         const auto randomPattern = [&] {
             QString pattern;
