@@ -215,7 +215,9 @@ qsizetype skipBracketed(const QString &text, qsizetype at)
 {
     const QChar open = text.at(at);
     const QChar close = open == u'(' ? u')' : open == u'[' ? u']' : u'}';
-    const qsizetype firstMember = at + 1 + (at + 1 < text.size() && text.at(at + 1) == u'^');
+    // A ] first in a set, or after its negation (^, or ! in a wildcard), is a member.
+    const qsizetype firstMember =
+        at + 1 + (at + 1 < text.size() && (text.at(at + 1) == u'^' || text.at(at + 1) == u'!'));
     int depth = 0;
     for (qsizetype i = at; i < text.size(); ++i) {
         const QChar c = text.at(i);
@@ -224,7 +226,7 @@ qsizetype skipBracketed(const QString &text, qsizetype at)
         } else if (open == u'(' && c == u'[') {
             i = skipBracketed(text, i) - 1;
         } else if (open == u'[' && i == firstMember && c == u']') {
-            continue; // a ] first in a set is a member
+            continue;
         } else if (c == open && open != u'[') {
             ++depth;
         } else if (c == close && (open == u'[' || --depth == 0)) {
@@ -296,6 +298,9 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
     for (qsizetype at = suffix ? 1 : 0; at < text.size(); ++at) {
         const QChar character = text.at(at);
         switch (character.unicode()) {
+        case '[':
+            at = skipBracketed(text, at) - 1; // a set: one character, none known
+            Q_FALLTHROUGH();
         case '*':
         case '?':
             wild = true;
@@ -303,10 +308,9 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
                 key.swap(run);
             run.clear();
             continue;
-        case '[':
         case ']':
         case '\\':
-            // Sets and escapes: no literal is taken from such a pattern.
+            // Escapes: no literal is taken from such a pattern.
             key.clear();
             return Kind::Other;
         default:
