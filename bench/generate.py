@@ -13,6 +13,11 @@ Rule shapes, by share of N: exact names (a star in the third field makes the lin
 invalid addresses (a null address: sixteen zero bytes). dnsmasq has no form for "*suffix", for the
 unindexed shapes nor for a null address: those lines get no dnsmasq equivalent, and queries are
 drawn only from rules that both servers have.
+
+Shapes (--shape): "plain" as above; "mix", a fifth of the rules with the star inside the name
+("*word123*.test", as hand-made lists have them) and the rest as in "plain"; "regex", every rule a
+regular expression for the Regular Expression mode ("(.*\\.)?name\\.tld", and alternations such as
+"(.*\\.)?(ads12|track12)[0-9]*\\.label\\.example"), which dnsmasq cannot express.
 """
 
 import argparse
@@ -56,13 +61,16 @@ def main():
     parser.add_argument("--match", type=float, default=0.5, help="share of queries that a rule answers")
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--prefix", required=True)
+    parser.add_argument("--shape", choices=["plain", "mix", "regex"], default="plain")
     args = parser.parse_args()
 
     rng = random.Random(args.seed)
     hosts = ["# generated: %d rules, seed %d" % (args.rules, args.seed), "127.0.0.1 localhost"]
     host_record, address_form = [], []
     exact_names, suffixes = [], []  # rules that dnsmasq has too
-    unindexed = min(args.unindexed, args.rules // 4)
+    if args.shape == "regex":
+        return write_regex(args)
+    unindexed = args.rules // 5 if args.shape == "mix" else min(args.unindexed, args.rules // 4)
     unindexed_every = args.rules // unindexed if unindexed else 0
     plain_debt = 0.0
     for index in range(args.rules):
@@ -73,6 +81,9 @@ def main():
         text, answer = address(rng, index)
         name = domain(rng, index)
         if unindexed_every and index % unindexed_every == unindexed_every // 2:
+            if args.shape == "mix":
+                hosts.append("%s *%s%d*.%s" % (text, label(rng), index, rng.choice(TLDS)))
+                continue
             shape = rng.choice(["*%s*", "%s?", "[a-c]%s", "%s*"])
             hosts.append("%s %s" % (text, shape % mixed_case(rng, name)))
             continue
@@ -103,10 +114,36 @@ def main():
         else:
             queries.append("%s.nowhere%d.invalid A" % (label(rng), index))
 
+    write_files(args.prefix, hosts, host_record, address_form, queries)
+
+
+def write_files(prefix, hosts, host_record, address_form, queries):
     for suffix, lines in (("hosts", hosts), ("host-record.conf", host_record),
                           ("address.conf", address_form), ("queries", queries)):
-        with open("%s.%s" % (args.prefix, suffix), "w") as out:
+        with open("%s.%s" % (prefix, suffix), "w") as out:
             out.write("\n".join(lines) + "\n")
+
+
+def write_regex(args):
+    rng = random.Random(args.seed)
+    hosts = ["# generated: %d regular-expression rules, seed %d" % (args.rules, args.seed)]
+    matching = []  # a name each rule matches
+    for index in range(args.rules):
+        text, _ = address(rng, index)
+        middle = "%s.%s" % (label(rng, 2, 6), rng.choice(TLDS))
+        if index % 2:
+            hosts.append("%s (.*\\.)?%s%d\\.%s" % (text, label(rng), index, middle.replace(".", "\\.")))
+            matching.append(hosts[-1].split(")?")[1].replace("\\", ""))
+        else:
+            hosts.append("%s (.*\\.)?(ads%d|track%d)[0-9]*\\.%s" % (text, index, index, middle.replace(".", "\\.")))
+            matching.append("track%d%d.%s" % (index, rng.randint(0, 99), middle))
+    queries = []
+    for index in range(args.queries):
+        if rng.random() < args.match:
+            queries.append("%s.%s A" % (label(rng), rng.choice(matching)))
+        else:
+            queries.append("%s.nowhere%d.invalid A" % (label(rng), index))
+    write_files(args.prefix, hosts, [], [], queries)
 
 
 if __name__ == "__main__":

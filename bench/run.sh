@@ -3,7 +3,10 @@
 # alone in its own network and mount namespace (tests/support/sandbox.sh: an overlay on /etc, only
 # loopback), the server pinned to core 1 and dnsperf to core 0. Needs root, unshare, dnsperf,
 # dnsmasq and python3; the program from a build folder.
-#   bench/run.sh [-b BUILD_DIR] [-r "100 10000 100000"] [-d SECONDS] [-q RATE] [-m MATCH_SHARE]
+#   bench/run.sh [-b BUILD_DIR] [-r "100 10000 100000"] [-s "plain mix regex"] [-d SECONDS] [-q RATE]
+#                [-m MATCH_SHARE]
+# Shapes (bench/generate.py): plain, today's lists; mix, a fifth of the rules with the star inside
+# the name; regex, regular expressions in the Regular Expression mode (dnsmasq has no form for them).
 # For each rule count and server: queries/s at full load, average and 99th-percentile latency and
 # queries lost at RATE queries/s, start-up time until the first answer, peak resident memory; then
 # our queries/s as a ratio to the faster dnsmasq configuration.
@@ -12,13 +15,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 build=$root/build-perf
 counts="100 10000 100000"
+shapes="plain mix regex"
 duration=10
 rate=5000
 match=0.5
-while getopts "b:r:d:q:m:" option; do
+while getopts "b:r:s:d:q:m:" option; do
     case $option in
     b) build=$OPTARG ;;
     r) counts=$OPTARG ;;
+    s) shapes=$OPTARG ;;
     d) duration=$OPTARG ;;
     q) rate=$OPTARG ;;
     m) match=$OPTARG ;;
@@ -31,7 +36,7 @@ work=$(mktemp -d /tmp/tarnowlock-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
 # A copy of the program in a folder of its own, with its settings made beforehand: the server in
-# wildcard mode, the log in LOG mode, one hosts list that is never updated (no download starts).
+# SERVER mode, the log in LOG mode, one hosts list that is never updated (no download starts).
 program_folder() {
     local folder=$work/program-$1
     rm -rf "$folder"
@@ -39,7 +44,7 @@ program_folder() {
     cp "$build/tarnowlock" "$build/Tray.ico" "$folder/"
     sqlite3 "$folder/settings" <<SQL
 create table General(Key char, Value char);
-insert into General values ('Server', 'Wildcard'), ('Log', '$1'), ('Editor', 'xdg-open'), ('Launch', 'No');
+insert into General values ('Server', '$2'), ('Log', '$1'), ('Editor', 'xdg-open'), ('Launch', 'No');
 create table Hosts(Name char, Selected int, UpdateUrl char, LastUpdate char, UpdateFrequency int);
 insert into Hosts values ('default.hosts', 1, '', '', -1);
 SQL
@@ -53,29 +58,36 @@ measure() {
         bash "$here/measure.sh" "$label" "$prefix" "$duration" "$rate" "$@"
 }
 
-printf '%-9s %-20s %10s %9s %9s %9s %11s %9s\n' rules server queries/s avg_ms p99_ms lost startup_ms peak_MB
+printf '%-13s %-20s %10s %9s %9s %9s %11s %9s\n' rules server queries/s avg_ms p99_ms lost startup_ms peak_MB
+for shape in $shapes; do
 for count in $counts; do
-    prefix=$work/rules-$count
-    python3 "$here/generate.py" --rules "$count" --match "$match" --prefix "$prefix"
+    prefix=$work/rules-$shape-$count
+    python3 "$here/generate.py" --rules "$count" --shape "$shape" --match "$match" --prefix "$prefix"
+    server=Wildcard
+    [ "$shape" = regex ] && server="Regular Expression"
     results=()
     for log in Off Detailed; do
-        folder=$(program_folder "$log")
+        folder=$(program_folder "$log" "$server")
         results+=("$(cd "$folder" && QT_QPA_PLATFORM=offscreen measure "tarnowlock-log-$log" "$prefix" \
             "$folder/tarnowlock" -silent)")
     done
-    for form in host-record address; do
-        results+=("$(measure "dnsmasq-$form" "$prefix" dnsmasq --keep-in-foreground --no-resolv --no-hosts \
-            --listen-address=127.0.0.1 --bind-interfaces --port=53 --user=root \
-            --pid-file="$work/dnsmasq.pid" --log-facility="$work/dnsmasq.log" --conf-file="$prefix.$form.conf")")
-    done
+    if [ "$shape" != regex ]; then
+        for form in host-record address; do
+            results+=("$(measure "dnsmasq-$form" "$prefix" dnsmasq --keep-in-foreground --no-resolv --no-hosts \
+                --listen-address=127.0.0.1 --bind-interfaces --port=53 --user=root \
+                --pid-file="$work/dnsmasq.pid" --log-facility="$work/dnsmasq.log" --conf-file="$prefix.$form.conf")")
+        done
+    fi
     for line in "${results[@]}"; do
         read -r label qps avg p99 lost startup rss <<<"$line"
-        printf '%-9s %-20s %10s %9s %9s %9s %11s %9s\n' "$count" "$label" "$qps" "$avg" "$p99" "$lost" \
+        printf '%-13s %-20s %10s %9s %9s %9s %11s %9s\n' "$count $shape" "$label" "$qps" "$avg" "$p99" "$lost" \
             "$startup" "$(awk -v k="$rss" 'BEGIN {printf "%.1f", k / 1024}')"
     done
+    [ "$shape" = regex ] && continue
     ours=$(awk '$1 == "tarnowlock-log-Off" {print $2}' <<<"$(printf '%s\n' "${results[@]}")")
     best=$(printf '%s\n' "${results[@]}" | awk '$1 ~ /^dnsmasq/ && $2 > best {best = $2} END {print best}')
     host=$(printf '%s\n' "${results[@]}" | awk '$1 == "dnsmasq-host-record" {print $2}')
-    awk -v o="$ours" -v b="$best" -v h="$host" -v n="$count" 'BEGIN {
-        printf "%-9s log Off / faster dnsmasq: %.2f   log Off / dnsmasq host-record: %.2f\n", n, o / b, o / h }'
+    awk -v o="$ours" -v b="$best" -v h="$host" -v n="$count $shape" 'BEGIN {
+        printf "%-13s log Off / faster dnsmasq: %.2f   log Off / dnsmasq host-record: %.2f\n", n, o / b, o / h }'
+done
 done

@@ -238,13 +238,13 @@ qsizetype skipBracketed(const QString &text, qsizetype at)
 
 } // namespace
 
-QString regularExpressionLiteral(const QString &pattern)
+QString regularExpressionLiterals(const QString &pattern)
 {
-    QString best;
+    QString runs;
     QString run;
     const auto endRun = [&] {
-        if (run.size() > best.size())
-            best = run;
+        if (!run.isEmpty())
+            runs += run + QChar(0);
         run.clear();
     };
     for (qsizetype at = 0; at < pattern.size();) {
@@ -275,7 +275,7 @@ QString regularExpressionLiteral(const QString &pattern)
         at = next;
     }
     endRun();
-    return best;
+    return runs;
 }
 
 RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
@@ -286,14 +286,14 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
         return Kind::Intractable;
     if (pattern.patternSyntax() != QRegExp::Wildcard) {
         if (pattern.patternSyntax() == QRegExp::RegExp || pattern.patternSyntax() == QRegExp::RegExp2)
-            lowerLatin1Into(regularExpressionLiteral(pattern.pattern()), key);
+            lowerLatin1Into(regularExpressionLiterals(pattern.pattern()), key);
         return Kind::Other;
     }
     const QString text = pattern.pattern();
     const bool suffix = text.startsWith(QLatin1Char('*'));
     bool wild = false;
     bool latin1 = true;
-    // Runs of plain characters between wildcards; `key` keeps the longest one finished so far.
+    // Runs of plain characters between wildcards, each ended by a NUL in `key`.
     std::string run;
     for (qsizetype at = suffix ? 1 : 0; at < text.size(); ++at) {
         const QChar character = text.at(at);
@@ -304,8 +304,8 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
         case '*':
         case '?':
             wild = true;
-            if (run.size() > key.size())
-                key.swap(run);
+            if (!run.empty())
+                key += run + '\0';
             run.clear();
             continue;
         case ']':
@@ -327,8 +327,8 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
     const bool caseSensitive = pattern.caseSensitivity() != Qt::CaseInsensitive;
     if (wild || caseSensitive) {
         // A case-sensitive match holds its literal as written, so the lowered name holds it lowered.
-        if (run.size() > key.size())
-            key.swap(run);
+        if (!run.empty())
+            key += run + '\0';
         if (!latin1)
             key.clear();
         return !wild && !latin1 ? Kind::Never : Kind::Other;
@@ -339,18 +339,29 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
     return suffix ? Kind::Suffix : Kind::Exact;
 }
 
-quint32 RuleIndex::chooseSlice(const std::string &literal) const
+quint32 RuleIndex::chooseSlice(const std::string &runs, std::string &literal) const
 {
+    // The least shared slice of any run; the run that holds it becomes the rule's literal (the
+    // longest run when no run is as long as a slice).
     quint32 chosen = noSlice;
     std::size_t shared = 0;
-    for (std::size_t at = 0; at + sliceLength <= literal.size(); ++at) {
-        const quint32 slice = sliceAt(literal, at);
-        const auto filed = sliced.find(slice);
-        const std::size_t count = filed == sliced.end() ? 0 : filed->second.size();
-        if (chosen == noSlice || count < shared) {
-            chosen = slice;
-            shared = count;
+    literal.clear();
+    for (std::size_t start = 0; start < runs.size();) {
+        const std::size_t end = runs.find('\0', start);
+        const std::string_view run = std::string_view(runs).substr(start, end - start);
+        for (std::size_t at = 0; at + sliceLength <= run.size(); ++at) {
+            const quint32 slice = sliceAt(run, at);
+            const auto filed = sliced.find(slice);
+            const std::size_t count = filed == sliced.end() ? 0 : filed->second.size();
+            if (chosen == noSlice || count < shared) {
+                chosen = slice;
+                shared = count;
+                literal = run;
+            }
         }
+        if (chosen == noSlice && run.size() > literal.size())
+            literal = run;
+        start = end + 1;
     }
     return chosen;
 }
@@ -371,10 +382,11 @@ void RuleIndex::add(const QRegExp &pattern, quint32 position)
         // Appends come in rising order; only an edit inserts in the middle.
         const auto at =
             others.empty() || others.back().position < position ? others.end() : unindexedAt(position);
-        const quint32 slice = chooseSlice(keyBuffer);
+        std::string literal;
+        const quint32 slice = chooseSlice(keyBuffer, literal);
         std::vector<quint32> &filed = positionsFor(slice);
         filed.insert(std::lower_bound(filed.begin(), filed.end(), position), position);
-        others.insert(at, Unindexed{position, keyBuffer, std::move(copy), slice});
+        others.insert(at, Unindexed{position, std::move(literal), std::move(copy), slice});
         break;
     }
     case Kind::Intractable:

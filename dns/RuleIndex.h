@@ -13,11 +13,11 @@
 class QByteArray;
 class QString;
 
-// The longest run of characters that every text a regular expression matches as a whole holds, in
-// QRegExp's syntax: plain and escaped punctuation characters outside groups, sets and
-// alternatives, not made optional or repeated by a quantifier. Empty when there is none (a
-// top-level alternative, say).
-QString regularExpressionLiteral(const QString &pattern);
+// The runs of characters that every text a regular expression matches as a whole holds, in
+// QRegExp's syntax, each followed by a NUL: plain and escaped punctuation characters outside
+// groups, sets and alternatives, not made optional or repeated by a quantifier. Empty when there
+// is none (a top-level alternative, say).
+QString regularExpressionLiterals(const QString &pattern);
 
 // Keys (lower-cased name bytes), each with the positions of the rules that carry it. The lowest
 // position of a key costs one probe; a bit filter answers most probes for absent keys without
@@ -83,8 +83,8 @@ private:
 // carries its position: a number that grows with the rule's place in the list. Case-insensitive
 // wildcard patterns without wildcard characters are exact names, and "*" + such a literal is a
 // suffix; both are found by their lower-cased key. Every other rule (other wildcards, regular
-// expressions, case-sensitive patterns) has a literal that every name it matches holds: one
-// three-byte slice of it (the least shared when the rule came) files the rule under that slice, and
+// expressions, case-sensitive patterns) has literals that every name it matches holds: the least
+// shared three-byte slice of them (when the rule came) files the rule under that slice, and
 // a lookup tests, in position order and only up to the best indexed candidate, the rules filed
 // under the slices of the name and the few without a literal that long.
 class RuleIndex {
@@ -122,12 +122,13 @@ private:
     {
         return quint32(uchar(text[at])) << 16 | quint32(uchar(text[at + 1])) << 8 | uchar(text[at + 2]);
     }
-    // The least shared slice of `literal`, or noSlice when it is shorter than a slice.
-    quint32 chooseSlice(const std::string &literal) const;
+    // The least shared slice of the NUL-ended `runs`, or noSlice when none is as long as a slice;
+    // `literal` gets the run it came from.
+    quint32 chooseSlice(const std::string &runs, std::string &literal) const;
     std::vector<quint32> &positionsFor(quint32 slice) { return slice == noSlice ? unsliced : sliced[slice]; }
     // Sorts a pattern and writes its key into `key`: for an exact name or a suffix the text to look
-    // up, for another pattern the longest run of plain characters that a match must contain
-    // (regularExpressionLiteral for a regular expression), lower-cased.
+    // up, for another pattern the runs of plain characters that a match must contain, each ended by
+    // a NUL (regularExpressionLiterals for a regular expression), lower-cased.
     static Kind classify(const QRegExp &pattern, std::string &key);
     // The first unindexed rule at or after `position`.
     std::vector<Unindexed>::iterator unindexedAt(quint32 position);
