@@ -32,10 +32,10 @@ void importHostsFiles(const QStringList &paths, const QString &libraryDir, LogSi
     }
 }
 
-void openInEditor(Platform &platform, LogSink &log, const QString &editor, const QString &argument,
+void openInEditor(Platform &platform, LogSink *log, const QString &editor, const QString &argument,
                   const QString &workingDir)
 {
-    if (!platform.startEditor(editor, argument, workingDir))
-        log.appendLog(QStringLiteral("Can't start the editor '%1'! Set one in the Options").arg(editor),
-                      LogLevel::Fails, false);
+    if (!platform.startEditor(editor, argument, workingDir) && log)
+        log->appendLog(QStringLiteral("Can't start the editor '%1'! Set one in the Options").arg(editor),
+                       LogLevel::Fails, false);
 }

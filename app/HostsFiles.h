@@ -20,6 +20,7 @@ QString libraryPath(const QString &name);
 // success or failure line per file.
 void importHostsFiles(const QStringList &paths, const QString &libraryDir, LogSink &log);
 
-// Starts the editor of the settings on `argument` in `workingDir`; a level-3 line when it cannot start.
-void openInEditor(Platform &platform, LogSink &log, const QString &editor, const QString &argument,
+// Starts the editor of the settings on `argument` in `workingDir`; a level-3 line in `log` (when
+// there is one) when it cannot start.
+void openInEditor(Platform &platform, LogSink *log, const QString &editor, const QString &argument,
                   const QString &workingDir);

@@ -263,8 +263,8 @@ void MainWindow::applyHostsFiles()
 
 void MainWindow::menuFileOpenSys()
 {
-    openInEditor(platform, *logPanel, optionsPanel->getSetting(SettingKey::editor),
-                 platform.systemHostsPath(), QString());
+    openInEditor(platform, logPanel, optionsPanel->getSetting(SettingKey::editor), platform.systemHostsPath(),
+                 QString());
 }
 
 void MainWindow::menuFileOpenSysDir()
@@ -275,7 +275,7 @@ void MainWindow::menuFileOpenSysDir()
 void MainWindow::menuFileCreateNew()
 {
     // An unnamed document that the editor offers to save in the library.
-    openInEditor(platform, *logPanel, optionsPanel->getSetting(SettingKey::editor), QString(), hostsDir);
+    openInEditor(platform, logPanel, optionsPanel->getSetting(SettingKey::editor), QString(), hostsDir);
 }
 
 void MainWindow::menuFileImport()

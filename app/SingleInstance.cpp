@@ -15,8 +15,10 @@ namespace {
 // No file: root and the desktop user share it whatever their temporary folders, and it goes with
 // the process that holds it.
 constexpr QLocalServer::SocketOptions serverOptions = QLocalServer::AbstractNamespaceOption;
+constexpr QLocalSocket::SocketOptions clientOptions = QLocalSocket::AbstractNamespaceOption;
 #else
 constexpr QLocalServer::SocketOptions serverOptions = QLocalServer::UserAccessOption;
+constexpr QLocalSocket::SocketOptions clientOptions = QLocalSocket::NoOptions;
 #endif
 
 bool trusted([[maybe_unused]] const QLocalSocket &socket)
@@ -52,9 +54,7 @@ QString SingleInstance::keyFor(const QString &programDir)
 
 void SingleInstance::prepare(QLocalSocket &socket)
 {
-    socket.setSocketOptions(serverOptions & QLocalServer::AbstractNamespaceOption
-                                ? QLocalSocket::AbstractNamespaceOption
-                                : QLocalSocket::NoOptions);
+    socket.setSocketOptions(clientOptions);
 }
 
 bool SingleInstance::claim()

@@ -282,8 +282,8 @@ void UI_OptionsPanel::selectedChanged(int id)
 void UI_OptionsPanel::openHostsFile(int id)
 {
     // The stored editor, not the one typed in the dialog and not yet saved.
-    if (id >= 0 && id < listCount() && logPanel)
-        openInEditor(platform, *logPanel, getSetting(SettingKey::editor), hostsDir + hostsList[id]->name,
+    if (id >= 0 && id < listCount())
+        openInEditor(platform, logPanel, getSetting(SettingKey::editor), hostsDir + hostsList[id]->name,
                      QDir::currentPath());
 }
 

@@ -27,9 +27,9 @@ DesktopUser desktopUser()
     DesktopUser user;
     user.uid = ::geteuid();
     user.gid = ::getegid();
+    // Elevated for a user: theirs, with the group of the password database where it knows them.
     if (const qint64 elevating = elevatingUser(); user.uid == 0 && elevating >= 0)
-        user.uid = user.gid =
-            uint(elevating); // the group is the password database's, where it knows the user
+        user.uid = user.gid = uint(elevating);
     if (const passwd *entry = ::getpwuid(user.uid)) {
         user.gid = entry->pw_gid;
         user.home = QFile::decodeName(entry->pw_dir);

@@ -243,13 +243,16 @@ bool readText(const QVariant &value, QString &text)
 bool readInt(const QVariant &value, int &number)
 {
     const qlonglong wide = value.toLongLong();
-    const bool isInt32 = value.typeId() == QMetaType::LongLong && wide >= std::numeric_limits<int>::min() &&
-                         wide <= std::numeric_limits<int>::max();
-    bool ok = isInt32;
-    number = isInt32 ? int(wide) : isBounded(value) ? value.toString().trimmed().toInt(&ok) : 0;
+    if (value.typeId() == QMetaType::LongLong && wide >= std::numeric_limits<int>::min() &&
+        wide <= std::numeric_limits<int>::max()) {
+        number = int(wide);
+        return true;
+    }
+    bool ok = false;
+    number = isBounded(value) ? value.toString().trimmed().toInt(&ok) : 0;
     if (!ok)
         number = 0;
-    return isInt32;
+    return false;
 }
 
 bool hasColumns(QSqlQuery &query, const Table &table, Reading *failure)
