@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <limits>
 
 namespace {
 
@@ -195,19 +197,18 @@ const std::array<char, 256> RuleIndex::lowerTable = [] {
 
 namespace {
 
-// `text` lower-cased into `key`, or `key` empty when a character lowers outside Latin-1 (it equals
-// no character of a name, so the text is no literal a name could hold).
-void lowerLatin1Into(const QString &text, std::string &key)
+// `text` lower-cased, or false when a character lowers outside Latin-1 (it equals no character of
+// a name, so the text is none that a name could hold).
+bool lowerLatin1Into(const QString &text, std::string &lowered)
 {
-    key.clear();
+    lowered.clear();
     for (const QChar character : text) {
         const ushort lower = character.toLower().unicode();
-        if (lower > 0xff) {
-            key.clear();
-            return;
-        }
-        key.push_back(char(lower));
+        if (lower > 0xff)
+            return false;
+        lowered.push_back(char(lower));
     }
+    return true;
 }
 
 // The index just after the group, set or quantifier that starts at `at`.
@@ -236,65 +237,143 @@ qsizetype skipBracketed(const QString &text, qsizetype at)
     return text.size();
 }
 
+// Reads a regular expression for the texts its matches hold; each piece of the pattern is read once.
+class LiteralReader {
+public:
+    explicit LiteralReader(const QString &pattern) : text(pattern) {}
+
+    RequiredTexts whole()
+    {
+        RequiredTexts required = alternatives();
+        // A ')' without its '(': QRegExp refuses the pattern.
+        return at < text.size() ? RequiredTexts() : required;
+    }
+
+private:
+    // Alternatives up to a ')' of this depth or the end: what one holds is all that is known, so a
+    // text of each alternative (the one with the longest shortest text) makes one set.
+    RequiredTexts alternatives()
+    {
+        RequiredTexts first = branch();
+        if (at >= text.size() || text.at(at) != u'|')
+            return first;
+        QStringList texts;
+        bool known = true;
+        for (RequiredTexts required = std::move(first);; required = branch()) {
+            const auto best = std::max_element(required.cbegin(), required.cend(),
+                                               [](auto &a, auto &b) { return shortest(a) < shortest(b); });
+            known = known && best != required.cend();
+            if (known)
+                texts += *best;
+            if (at >= text.size() || text.at(at) != u'|')
+                break;
+            ++at;
+        }
+        return known ? RequiredTexts{texts} : RequiredTexts();
+    }
+
+    static qsizetype shortest(const QStringList &texts)
+    {
+        qsizetype length = std::numeric_limits<qsizetype>::max();
+        for (const QString &text : texts)
+            length = std::min(length, text.size());
+        return length;
+    }
+
+    // Atoms up to a '|' or ')' of this depth or the end.
+    RequiredTexts branch()
+    {
+        RequiredTexts required;
+        QString run;
+        const auto endRun = [&] {
+            if (!run.isEmpty())
+                required.push_back({run});
+            run.clear();
+        };
+        while (at < text.size() && text.at(at) != u'|' && text.at(at) != u')') {
+            const QChar c = text.at(at);
+            QChar literal;
+            RequiredTexts inner;
+            qsizetype next = at + 1;
+            if (c == u'(') {
+                const QStringView rest = QStringView(text).sliced(next);
+                // What a look-ahead holds lies somewhere after, and may be no text of a match at all.
+                const bool lookAhead = rest.startsWith(u"?=") || rest.startsWith(u"?!");
+                if (rest.startsWith(u'?'))
+                    next += 2;
+                at = next;
+                inner = alternatives();
+                next = at < text.size() ? at + 1 : at;
+                if (lookAhead)
+                    inner.clear();
+            } else if (c == u'[' || c == u'{') {
+                next = skipBracketed(text, at);
+            } else if (c == u'\\' && next < text.size() && !text.at(next).isLetterOrNumber()) {
+                literal = text.at(next); // an escaped punctuation character stands for itself
+                next += 1;
+            } else if (c == u'\\') {
+                // A class, a back-reference or a character by its code (\x41): none of it is taken.
+                while (next < text.size() && text.at(next).isLetterOrNumber())
+                    ++next;
+            } else if (!QStringView(u".^$*+?]").contains(c)) {
+                literal = c;
+            }
+            // A quantifier makes the atom optional (* ? {), or repeats it (+): the run ends there.
+            const QChar quantifier = next < text.size() ? text.at(next) : QChar();
+            const bool optional = quantifier == u'*' || quantifier == u'?' || quantifier == u'{';
+            if (!literal.isNull() && !optional)
+                run += literal;
+            if (literal.isNull() || optional || quantifier == u'+')
+                endRun();
+            if (!optional)
+                std::move(inner.begin(), inner.end(), std::back_inserter(required));
+            at = next;
+        }
+        endRun();
+        return required;
+    }
+
+    const QString &text;
+    qsizetype at = 0;
+};
+
 } // namespace
 
-QString regularExpressionLiterals(const QString &pattern)
+RequiredTexts regularExpressionLiterals(const QString &pattern)
 {
-    QString runs;
-    QString run;
-    const auto endRun = [&] {
-        if (!run.isEmpty())
-            runs += run + QChar(0);
-        run.clear();
-    };
-    for (qsizetype at = 0; at < pattern.size();) {
-        const QChar c = pattern.at(at);
-        QChar literal;
-        qsizetype next = at + 1;
-        if (c == u'|') {
-            return QString(); // alternatives at the top: no text is common to all
-        } else if (c == u'(' || c == u'[' || c == u'{') {
-            next = skipBracketed(pattern, at);
-        } else if (c == u'\\' && at + 1 < pattern.size() && !pattern.at(at + 1).isLetterOrNumber()) {
-            literal = pattern.at(at + 1); // an escaped punctuation character stands for itself
-            next = at + 2;
-        } else if (c == u'\\') {
-            // A class, a back-reference or a character by its code (\x41): none of it is taken.
-            while (next < pattern.size() && pattern.at(next).isLetterOrNumber())
-                ++next;
-        } else if (!QStringView(u".^$*+?)]").contains(c)) {
-            literal = c;
-        }
-        // A quantifier makes the atom optional (* ? {), or repeats it (+): the run ends there.
-        const QChar quantifier = next < pattern.size() ? pattern.at(next) : QChar();
-        const bool optional = quantifier == u'*' || quantifier == u'?' || quantifier == u'{';
-        if (!literal.isNull() && !optional)
-            run += literal;
-        if (literal.isNull() || optional || quantifier == u'+')
-            endRun();
-        at = next;
-    }
-    endRun();
-    return runs;
+    return LiteralReader(pattern).whole();
 }
 
-RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
+RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key, Requirements &required)
 {
     key.clear();
+    required.clear();
     // Too costly to compile or to match within a bounded time: its rule never matches.
     if (!isTractable(pattern))
         return Kind::Intractable;
     if (pattern.patternSyntax() != QRegExp::Wildcard) {
-        if (pattern.patternSyntax() == QRegExp::RegExp || pattern.patternSyntax() == QRegExp::RegExp2)
-            lowerLatin1Into(regularExpressionLiterals(pattern.pattern()), key);
+        if (pattern.patternSyntax() != QRegExp::RegExp && pattern.patternSyntax() != QRegExp::RegExp2)
+            return Kind::Other;
+        for (const QStringList &texts : regularExpressionLiterals(pattern.pattern())) {
+            std::vector<std::string> lowered(std::size_t(texts.size()));
+            bool latin1 = true;
+            for (qsizetype i = 0; i < texts.size() && latin1; ++i)
+                latin1 = lowerLatin1Into(texts.at(i), lowered[std::size_t(i)]);
+            if (latin1) // else a text no name holds: the requirement is unknown, not unmet
+                required.push_back(std::move(lowered));
+        }
         return Kind::Other;
     }
     const QString text = pattern.pattern();
     const bool suffix = text.startsWith(QLatin1Char('*'));
     bool wild = false;
     bool latin1 = true;
-    // Runs of plain characters between wildcards, each ended by a NUL in `key`.
-    std::string run;
+    // Runs of plain characters between wildcards, each one requirement.
+    const auto endRun = [&] {
+        if (!key.empty())
+            required.push_back({key});
+        key.clear();
+    };
     for (qsizetype at = suffix ? 1 : 0; at < text.size(); ++at) {
         const QChar character = text.at(at);
         switch (character.unicode()) {
@@ -304,14 +383,13 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
         case '*':
         case '?':
             wild = true;
-            if (!run.empty())
-                key += run + '\0';
-            run.clear();
+            endRun();
             continue;
         case ']':
         case '\\':
             // Escapes: no literal is taken from such a pattern.
             key.clear();
+            required.clear();
             return Kind::Other;
         default:
             break;
@@ -319,56 +397,78 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key)
         // A character that lowers outside Latin-1 equals no character of a name; the rest of the
         // text may still make the pattern an unindexed one, so the scan goes on.
         const ushort lower = character.toLower().unicode();
-        if (lower > 0xff)
+        if (lower > 0xff) {
             latin1 = false;
-        else
-            run.push_back(char(lower));
+            endRun();
+        } else {
+            key.push_back(char(lower));
+        }
     }
     const bool caseSensitive = pattern.caseSensitivity() != Qt::CaseInsensitive;
     if (wild || caseSensitive) {
         // A case-sensitive match holds its literal as written, so the lowered name holds it lowered.
-        if (!run.empty())
-            key += run + '\0';
-        if (!latin1)
-            key.clear();
+        endRun();
         return !wild && !latin1 ? Kind::Never : Kind::Other;
     }
-    key.swap(run);
     if (!latin1)
         return Kind::Never;
     return suffix ? Kind::Suffix : Kind::Exact;
 }
 
-quint32 RuleIndex::chooseSlice(const std::string &runs, std::string &literal) const
+void RuleIndex::chooseLiterals(const Requirements &required, std::string &literals,
+                               std::vector<quint32> &slices) const
 {
-    // The least shared slice of any run; the run that holds it becomes the rule's literal (the
-    // longest run when no run is as long as a slice).
-    quint32 chosen = noSlice;
-    std::size_t shared = 0;
-    literal.clear();
-    for (std::size_t start = 0; start < runs.size();) {
-        const std::size_t end = runs.find('\0', start);
-        const std::string_view run = std::string_view(runs).substr(start, end - start);
-        for (std::size_t at = 0; at + sliceLength <= run.size(); ++at) {
-            const quint32 slice = sliceAt(run, at);
-            const auto filed = sliced.find(slice);
-            const std::size_t count = filed == sliced.end() ? 0 : filed->second.size();
-            if (chosen == noSlice || count < shared) {
-                chosen = slice;
-                shared = count;
-                literal = run;
+    constexpr std::size_t unsliceable = std::numeric_limits<std::size_t>::max();
+    std::size_t bestCost = unsliceable;
+    std::size_t bestShortest = 0;
+    literals.clear();
+    slices.clear();
+    std::vector<quint32> chosen;
+    for (const std::vector<std::string> &texts : required) {
+        std::size_t cost = 0;
+        std::size_t shortest = unsliceable;
+        chosen.clear();
+        for (const std::string &text : texts) {
+            shortest = std::min(shortest, text.size());
+            std::size_t shared = unsliceable;
+            quint32 leastShared = 0;
+            for (std::size_t at = 0; at + sliceLength <= text.size(); ++at) {
+                const quint32 slice = sliceAt(text, at);
+                const auto filed = sliced.find(slice);
+                const std::size_t count = filed == sliced.end() ? 0 : filed->second.size();
+                if (count < shared) {
+                    shared = count;
+                    leastShared = slice;
+                }
+            }
+            if (shared == unsliceable) {
+                cost = unsliceable;
+            } else {
+                chosen.push_back(leastShared);
+                if (cost != unsliceable)
+                    cost += shared + 1; // a slice more to file under costs as one more rule under it
             }
         }
-        if (chosen == noSlice && run.size() > literal.size())
-            literal = run;
-        start = end + 1;
+        const bool better =
+            cost != unsliceable ? cost < bestCost : bestCost == unsliceable && shortest > bestShortest;
+        if (!better)
+            continue;
+        bestCost = cost;
+        bestShortest = shortest;
+        slices.clear();
+        if (cost != unsliceable)
+            slices = chosen;
+        literals.clear();
+        for (const std::string &text : texts)
+            literals.append(text).push_back('\0');
     }
-    return chosen;
+    std::sort(slices.begin(), slices.end());
+    slices.erase(std::unique(slices.begin(), slices.end()), slices.end());
 }
 
 void RuleIndex::add(const QRegExp &pattern, quint32 position)
 {
-    switch (classify(pattern, keyBuffer)) {
+    switch (classify(pattern, keyBuffer, requiredBuffer)) {
     case Kind::Exact:
         exact.insert(keyBuffer, PositionTable::keyHash(keyBuffer), position);
         break;
@@ -382,11 +482,13 @@ void RuleIndex::add(const QRegExp &pattern, quint32 position)
         // Appends come in rising order; only an edit inserts in the middle.
         const auto at =
             others.empty() || others.back().position < position ? others.end() : unindexedAt(position);
-        std::string literal;
-        const quint32 slice = chooseSlice(keyBuffer, literal);
-        std::vector<quint32> &filed = positionsFor(slice);
-        filed.insert(std::lower_bound(filed.begin(), filed.end(), position), position);
-        others.insert(at, Unindexed{position, std::move(literal), std::move(copy), slice});
+        std::string literals;
+        chooseLiterals(requiredBuffer, literals, slicesBuffer);
+        if (slicesBuffer.empty())
+            insertSorted(unsliced, position);
+        for (const quint32 slice : slicesBuffer)
+            insertSorted(sliced[slice], position);
+        others.insert(at, Unindexed{position, std::move(literals), std::move(copy)});
         break;
     }
     case Kind::Intractable:
@@ -403,9 +505,27 @@ std::vector<RuleIndex::Unindexed>::iterator RuleIndex::unindexedAt(quint32 posit
                             [](const Unindexed &rule, quint32 value) { return rule.position < value; });
 }
 
+void RuleIndex::unfile(const std::string &literals, quint32 position)
+{
+    const auto take = [position](std::vector<quint32> &positions) {
+        const auto at = std::lower_bound(positions.begin(), positions.end(), position);
+        if (at != positions.end() && *at == position)
+            positions.erase(at);
+    };
+    take(unsliced);
+    for (std::size_t at = 0; at + sliceLength <= literals.size(); ++at) {
+        const auto filed = sliced.find(sliceAt(literals, at));
+        if (filed == sliced.end())
+            continue;
+        take(filed->second);
+        if (filed->second.empty())
+            sliced.erase(filed);
+    }
+}
+
 void RuleIndex::remove(const QRegExp &pattern, quint32 position)
 {
-    switch (classify(pattern, keyBuffer)) {
+    switch (classify(pattern, keyBuffer, requiredBuffer)) {
     case Kind::Exact:
         exact.erase(keyBuffer, PositionTable::keyHash(keyBuffer), position);
         break;
@@ -416,10 +536,7 @@ void RuleIndex::remove(const QRegExp &pattern, quint32 position)
     case Kind::Other: {
         const auto at = unindexedAt(position);
         Q_ASSERT(at != others.end() && at->position == position);
-        std::vector<quint32> &filed = positionsFor(at->slice);
-        filed.erase(std::lower_bound(filed.begin(), filed.end(), position));
-        if (filed.empty() && at->slice != noSlice)
-            sliced.erase(at->slice);
+        unfile(at->literals, position);
         others.erase(at);
         break;
     }
@@ -445,14 +562,32 @@ void RuleIndex::clear()
     intractable = 0;
 }
 
+namespace {
+
+// True when `name` holds one of the NUL-ended `texts`, or there is none.
+bool holdsAny(std::string_view name, std::string_view texts)
+{
+    if (texts.empty())
+        return true;
+    for (std::size_t start = 0; start < texts.size();) {
+        const std::size_t end = texts.find('\0', start);
+        if (name.find(texts.substr(start, end - start)) != std::string_view::npos)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
 quint32 RuleIndex::firstMatch(const QByteArray &name) const
 {
     QVarLengthArray<char, 256> buffer(name.size());
     std::transform(name.cbegin(), name.cend(), buffer.begin(), lowerLatin1);
     const std::string_view lowered(buffer.constData(), std::size_t(buffer.size()));
     const quint32 best = lowestIndexed(lowered);
-    // The unindexed rules before the best indexed one whose slice the name holds, and those
-    // without a slice.
+    // The unindexed rules before the best indexed one filed under a slice the name holds, and
+    // those tested for every name.
     QVarLengthArray<quint32, 64> candidates;
     const auto take = [&](const std::vector<quint32> &positions) {
         for (auto at = positions.cbegin(); at != positions.cend() && *at < best; ++at)
@@ -469,11 +604,11 @@ quint32 RuleIndex::firstMatch(const QByteArray &name) const
     auto rule = others.cbegin();
     for (auto at = candidates.cbegin(); at != candidates.cend(); ++at) {
         if (at != candidates.cbegin() && *at == *(at - 1))
-            continue; // filed under a slice the name holds twice
+            continue; // filed under slices the name holds twice
         rule = std::lower_bound(rule, others.cend(), *at, [](const Unindexed &unindexed, quint32 value) {
             return unindexed.position < value;
         });
-        if (lowered.find(rule->literal) == std::string_view::npos)
+        if (!holdsAny(lowered, rule->literals))
             continue;
         if (text.isNull())
             text = QString::fromLatin1(name);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QRegExp>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <array>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,11 +15,13 @@
 class QByteArray;
 class QString;
 
-// The runs of characters that every text a regular expression matches as a whole holds, in
-// QRegExp's syntax, each followed by a NUL: plain and escaped punctuation characters outside
-// groups, sets and alternatives, not made optional or repeated by a quantifier. Empty when there
-// is none (a top-level alternative, say).
-QString regularExpressionLiterals(const QString &pattern);
+// Texts that every text a pattern matches as a whole holds: one text of each entry at least.
+using RequiredTexts = std::vector<QStringList>;
+
+// The required texts of a regular expression in QRegExp's syntax: runs of plain and escaped
+// punctuation characters not made optional by a quantifier, and, for a group or the whole pattern
+// made of alternatives, a text of each alternative. Empty when none is known.
+RequiredTexts regularExpressionLiterals(const QString &pattern);
 
 // Keys (lower-cased name bytes), each with the positions of the rules that carry it. The lowest
 // position of a key costs one probe; a bit filter answers most probes for absent keys without
@@ -83,10 +87,10 @@ private:
 // carries its position: a number that grows with the rule's place in the list. Case-insensitive
 // wildcard patterns without wildcard characters are exact names, and "*" + such a literal is a
 // suffix; both are found by their lower-cased key. Every other rule (other wildcards, regular
-// expressions, case-sensitive patterns) has literals that every name it matches holds: the least
-// shared three-byte slice of them (when the rule came) files the rule under that slice, and
-// a lookup tests, in position order and only up to the best indexed candidate, the rules filed
-// under the slices of the name and the few without a literal that long.
+// expressions, case-sensitive patterns) has texts that every name it matches holds (one of a set,
+// for alternatives): the least shared four-byte slice of each text (when the rule came) files the
+// rule under that slice, and a lookup tests, in position order and only up to the best indexed
+// candidate, the rules filed under the slices of the name and the few without a text that long.
 class RuleIndex {
 public:
     static constexpr quint32 none = PositionTable::none;
@@ -108,28 +112,33 @@ public:
 
 private:
     enum class Kind { Exact, Suffix, Other, Never, Intractable };
-    // An unindexed rule: its pattern, and a text that every name it matches holds, lower-cased (may
-    // be empty). Held by pointer: a QRegExp has no move constructor, and a copy compiles it.
+    // RequiredTexts lower-cased.
+    using Requirements = std::vector<std::vector<std::string>>;
+    // An unindexed rule. Held by pointer: a QRegExp has no move constructor, and a copy compiles it.
     struct Unindexed {
         quint32 position;
-        std::string literal;
+        // The texts of one requirement, each ended by a NUL: a name without any of them is not
+        // tested. Empty when every name is tested.
+        std::string literals;
         std::unique_ptr<QRegExp> pattern;
-        quint32 slice; // the slice it is filed under, or noSlice: tested for every name
     };
-    static constexpr quint32 noSlice = 0xffffffff;
-    static constexpr std::size_t sliceLength = 3;
+    static constexpr std::size_t sliceLength = 4;
     static quint32 sliceAt(std::string_view text, std::size_t at)
     {
-        return quint32(uchar(text[at])) << 16 | quint32(uchar(text[at + 1])) << 8 | uchar(text[at + 2]);
+        quint32 slice;
+        std::memcpy(&slice, text.data() + at, sliceLength);
+        return slice;
     }
-    // The least shared slice of the NUL-ended `runs`, or noSlice when none is as long as a slice;
-    // `literal` gets the run it came from.
-    quint32 chooseSlice(const std::string &runs, std::string &literal) const;
-    std::vector<quint32> &positionsFor(quint32 slice) { return slice == noSlice ? unsliced : sliced[slice]; }
-    // Sorts a pattern and writes its key into `key`: for an exact name or a suffix the text to look
-    // up, for another pattern the runs of plain characters that a match must contain, each ended by
-    // a NUL (regularExpressionLiterals for a regular expression), lower-cased.
-    static Kind classify(const QRegExp &pattern, std::string &key);
+    // The requirement whose texts' least shared slices are together the least shared: its texts
+    // into `literals`, the slices into `slices`. When a text of every requirement is shorter than a
+    // slice, `slices` is empty and `literals` has the requirement whose shortest text is longest.
+    void chooseLiterals(const Requirements &required, std::string &literals,
+                        std::vector<quint32> &slices) const;
+    // Takes `position` out of every list of the slices of `literals`, and of `unsliced`.
+    void unfile(const std::string &literals, quint32 position);
+    // Sorts a pattern: for an exact name or a suffix `key` gets the lower-cased text to look up, for
+    // another pattern `required` gets the texts a match holds.
+    static Kind classify(const QRegExp &pattern, std::string &key, Requirements &required);
     // The first unindexed rule at or after `position`.
     std::vector<Unindexed>::iterator unindexedAt(quint32 position);
     quint32 lowestIndexed(std::string_view loweredName) const;
@@ -154,4 +163,6 @@ private:
     std::vector<quint32> unsliced;
     std::size_t intractable = 0;
     std::string keyBuffer;
+    Requirements requiredBuffer;
+    std::vector<quint32> slicesBuffer;
 };

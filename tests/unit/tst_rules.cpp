@@ -117,7 +117,8 @@ private slots:
         // empty piece. No piece starts with a digit: after a backslash it would make a back-reference.
         const QStringList pieces =
             QStringLiteral("a A ads ADS . . k \u212a \u00e9 \u00c9 \u0178 \u00ff \u00b5 \u039c \u00df \u1e9e "
-                           "\u212b \u00e5 \u0130 * *. ? [ab] (a|b) + \\ [  | {2} \\d .example tok ads.")
+                           "\u212b \u00e5 \u0130 * *. ? [ab] (a|b) + \\ [  | {2} \\d .example tok ads. track "
+                           "(ads\\.|track) (?:tok|\\.example) (track|(?=ads.)k)+ ) (?!ads.) \u00e9tok")
                 .split(' ');
         const auto randomPattern = [&] {
             QString pattern;
@@ -125,8 +126,17 @@ private slots:
                 pattern += pieces.at(below(pieces.size()));
             return pattern;
         };
-        // A name the pattern may well match: wildcards filled in, each letter in a case of its own.
-        const auto nameLike = [&](const QString &pattern) {
+        // A name the pattern may well match: an alternative of each group, wildcards filled in, each
+        // letter in a case of its own.
+        const QRegularExpression group(QStringLiteral("\\((?:\\?[:=!])?([^()]*)\\)"));
+        const auto nameLike = [&](QString pattern) {
+            for (QRegularExpressionMatch found; (found = group.match(pattern)).hasMatch();) {
+                const QStringList branches = found.captured(1).split('|');
+                pattern.replace(found.capturedStart(), found.capturedLength(),
+                                branches.at(below(branches.size())));
+            }
+            const QStringList branches = pattern.split('|');
+            pattern = branches.at(below(branches.size()));
             QString name;
             for (const QChar c : pattern)
                 name += below(2) ? c.toUpper() : c;
