@@ -23,7 +23,7 @@ quint64 mix(quint64 hash)
     return hash ^ (hash >> 33);
 }
 
-void insertSorted(std::vector<quint32> &positions, quint32 position)
+template <typename Entry> void insertSorted(std::vector<Entry> &positions, Entry position)
 {
     // Appends come in rising order; only an edit inserts in the middle.
     if (positions.empty() || positions.back() < position)
@@ -434,8 +434,8 @@ void RuleIndex::chooseLiterals(const Requirements &required, std::string &litera
             quint32 leastShared = 0;
             for (std::size_t at = 0; at + sliceLength <= text.size(); ++at) {
                 const quint32 slice = sliceAt(text, at);
-                const auto filed = sliced.find(slice);
-                const std::size_t count = filed == sliced.end() ? 0 : filed->second.size();
+                const auto *filed = sliced.find(slice);
+                const std::size_t count = filed ? filed->size() : 0;
                 if (count < shared) {
                     shared = count;
                     leastShared = slice;
@@ -477,18 +477,19 @@ void RuleIndex::add(const QRegExp &pattern, quint32 position)
         ++suffixesOfLength(keyBuffer);
         break;
     case Kind::Other: {
-        auto copy = std::make_unique<QRegExp>();
-        setPatternLazily(*copy, pattern.pattern(), pattern.patternSyntax(), pattern.caseSensitivity());
+        auto rule = std::make_unique<Unindexed>(Unindexed{position, {}, std::make_unique<QRegExp>()});
+        setPatternLazily(*rule->pattern, pattern.pattern(), pattern.patternSyntax(),
+                         pattern.caseSensitivity());
+        chooseLiterals(requiredBuffer, rule->literals, slicesBuffer);
+        const Filed filed{position, rule.get()};
+        if (slicesBuffer.empty())
+            insertSorted(unsliced, filed);
+        for (const quint32 slice : slicesBuffer)
+            insertSorted(sliced[slice], filed);
         // Appends come in rising order; only an edit inserts in the middle.
         const auto at =
-            others.empty() || others.back().position < position ? others.end() : unindexedAt(position);
-        std::string literals;
-        chooseLiterals(requiredBuffer, literals, slicesBuffer);
-        if (slicesBuffer.empty())
-            insertSorted(unsliced, position);
-        for (const quint32 slice : slicesBuffer)
-            insertSorted(sliced[slice], position);
-        others.insert(at, Unindexed{position, std::move(literals), std::move(copy)});
+            others.empty() || others.back()->position < position ? others.end() : unindexedAt(position);
+        others.insert(at, std::move(rule));
         break;
     }
     case Kind::Intractable:
@@ -499,27 +500,24 @@ void RuleIndex::add(const QRegExp &pattern, quint32 position)
     }
 }
 
-std::vector<RuleIndex::Unindexed>::iterator RuleIndex::unindexedAt(quint32 position)
+std::vector<std::unique_ptr<RuleIndex::Unindexed>>::iterator RuleIndex::unindexedAt(quint32 position)
 {
     return std::lower_bound(others.begin(), others.end(), position,
-                            [](const Unindexed &rule, quint32 value) { return rule.position < value; });
+                            [](const auto &rule, quint32 value) { return rule->position < value; });
 }
 
 void RuleIndex::unfile(const std::string &literals, quint32 position)
 {
-    const auto take = [position](std::vector<quint32> &positions) {
-        const auto at = std::lower_bound(positions.begin(), positions.end(), position);
-        if (at != positions.end() && *at == position)
-            positions.erase(at);
+    const auto take = [position](std::vector<Filed> &list) {
+        const auto at = std::lower_bound(list.begin(), list.end(), Filed{position, nullptr});
+        if (at != list.end() && at->position == position)
+            list.erase(at);
     };
     take(unsliced);
     for (std::size_t at = 0; at + sliceLength <= literals.size(); ++at) {
-        const auto filed = sliced.find(sliceAt(literals, at));
-        if (filed == sliced.end())
-            continue;
-        take(filed->second);
-        if (filed->second.empty())
-            sliced.erase(filed);
+        const quint32 slice = sliceAt(literals, at);
+        if (sliced.find(slice))
+            take(sliced[slice]);
     }
 }
 
@@ -535,8 +533,8 @@ void RuleIndex::remove(const QRegExp &pattern, quint32 position)
         break;
     case Kind::Other: {
         const auto at = unindexedAt(position);
-        Q_ASSERT(at != others.end() && at->position == position);
-        unfile(at->literals, position);
+        Q_ASSERT(at != others.end() && (*at)->position == position);
+        unfile((*at)->literals, position);
         others.erase(at);
         break;
     }
@@ -588,32 +586,28 @@ quint32 RuleIndex::firstMatch(const QByteArray &name) const
     const quint32 best = lowestIndexed(lowered);
     // The unindexed rules before the best indexed one filed under a slice the name holds, and
     // those tested for every name.
-    QVarLengthArray<quint32, 64> candidates;
-    const auto take = [&](const std::vector<quint32> &positions) {
-        for (auto at = positions.cbegin(); at != positions.cend() && *at < best; ++at)
+    QVarLengthArray<Filed, 64> candidates;
+    const auto take = [&](const std::vector<Filed> &list) {
+        for (auto at = list.cbegin(); at != list.cend() && at->position < best; ++at)
             candidates.append(*at);
     };
     take(unsliced);
-    for (std::size_t at = 0; !sliced.empty() && at + sliceLength <= lowered.size(); ++at) {
-        if (const auto filed = sliced.find(sliceAt(lowered, at)); filed != sliced.end())
-            take(filed->second);
+    for (std::size_t at = 0; !sliced.isEmpty() && at + sliceLength <= lowered.size(); ++at) {
+        if (const auto *filed = sliced.find(sliceAt(lowered, at)))
+            take(*filed);
     }
     std::sort(candidates.begin(), candidates.end());
     // The text for QRegExp is made only when an unindexed rule must be tested.
     QString text;
-    auto rule = others.cbegin();
     for (auto at = candidates.cbegin(); at != candidates.cend(); ++at) {
-        if (at != candidates.cbegin() && *at == *(at - 1))
+        if (at != candidates.cbegin() && at->position == (at - 1)->position)
             continue; // filed under slices the name holds twice
-        rule = std::lower_bound(rule, others.cend(), *at, [](const Unindexed &unindexed, quint32 value) {
-            return unindexed.position < value;
-        });
-        if (!holdsAny(lowered, rule->literals))
+        if (!holdsAny(lowered, at->rule->literals))
             continue;
         if (text.isNull())
             text = QString::fromLatin1(name);
-        if (rule->pattern->exactMatch(text))
-            return rule->position;
+        if (at->rule->pattern->exactMatch(text))
+            return at->position;
     }
     return best;
 }

@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 class QByteArray;
@@ -83,6 +82,77 @@ private:
     std::vector<quint32> freeExtra;
 };
 
+// Lists by a four-byte key: open addressing over the keys, with a bit filter that answers most
+// probes for absent keys; the lists lie apart. A list stays, maybe empty, until clear().
+template <typename Entry> class SliceTable {
+public:
+    using List = std::vector<Entry>;
+
+    // The list of `key`, or null when there is none.
+    const List *find(quint32 key) const
+    {
+        if (lists.empty())
+            return nullptr;
+        const quint64 hash = spread(key);
+        if ((filter[filterWord(hash)] & filterBit(hash)) == 0)
+            return nullptr;
+        const quint32 list = places[locate(key, hash)].list;
+        return list == unused ? nullptr : &lists[list];
+    }
+    // The list of `key`, made empty when there is none.
+    List &operator[](quint32 key)
+    {
+        if ((lists.size() + 1) * 4 > places.size() * 3)
+            grow();
+        const quint64 hash = spread(key);
+        Slot &slot = places[locate(key, hash)];
+        if (slot.list == unused) {
+            slot = Slot{key, quint32(lists.size())};
+            lists.emplace_back();
+            filter[filterWord(hash)] |= filterBit(hash);
+        }
+        return lists[slot.list];
+    }
+    bool isEmpty() const { return lists.empty(); }
+    void clear() { *this = SliceTable(); }
+
+private:
+    static constexpr quint32 unused = 0xffffffff;
+    struct Slot {
+        quint32 key;
+        quint32 list; // unused: the place is free
+    };
+    static quint64 spread(quint32 key) { return key * 0x9e3779b97f4a7c15ull; }
+    std::size_t locate(quint32 key, quint64 hash) const
+    {
+        const std::size_t mask = places.size() - 1;
+        std::size_t at = std::size_t(hash >> 32) & mask;
+        while (places[at].list != unused && places[at].key != key)
+            at = (at + 1) & mask;
+        return at;
+    }
+    // Eight filter bits per slot.
+    std::size_t filterWord(quint64 hash) const { return std::size_t(hash >> 26) & (filter.size() - 1); }
+    static quint64 filterBit(quint64 hash) { return quint64(1) << (hash >> 58); }
+    void grow()
+    {
+        std::vector<Slot> old(std::max<std::size_t>(16, places.size() * 2), Slot{0, unused});
+        old.swap(places);
+        filter.assign(places.size() / 8, 0);
+        for (const Slot &slot : old) {
+            if (slot.list == unused)
+                continue;
+            const quint64 hash = spread(slot.key);
+            places[locate(slot.key, hash)] = slot;
+            filter[filterWord(hash)] |= filterBit(hash);
+        }
+    }
+
+    std::vector<Slot> places;
+    std::vector<quint64> filter;
+    std::vector<List> lists;
+};
+
 // Finds the first rule of an ordered list that matches a name without testing every rule. Each rule
 // carries its position: a number that grows with the rule's place in the list. Case-insensitive
 // wildcard patterns without wildcard characters are exact names, and "*" + such a literal is a
@@ -122,6 +192,12 @@ private:
         std::string literals;
         std::unique_ptr<QRegExp> pattern;
     };
+    // An unindexed rule in a list, its position beside it for the order of tests.
+    struct Filed {
+        quint32 position;
+        const Unindexed *rule;
+        bool operator<(const Filed &other) const { return position < other.position; }
+    };
     static constexpr std::size_t sliceLength = 4;
     static quint32 sliceAt(std::string_view text, std::size_t at)
     {
@@ -140,7 +216,7 @@ private:
     // another pattern `required` gets the texts a match holds.
     static Kind classify(const QRegExp &pattern, std::string &key, Requirements &required);
     // The first unindexed rule at or after `position`.
-    std::vector<Unindexed>::iterator unindexedAt(quint32 position);
+    std::vector<std::unique_ptr<Unindexed>>::iterator unindexedAt(quint32 position);
     quint32 lowestIndexed(std::string_view loweredName) const;
     // Suffix keys by length, the last entry for every length beyond, counted apart for keys that
     // begin with a dot: probes skip absent lengths, and those of dotted keys start only at a dot.
@@ -157,10 +233,10 @@ private:
     PositionTable suffixes;
     std::array<std::size_t, longSuffix + 1> suffixLengths{};
     std::array<std::size_t, longSuffix + 1> dottedSuffixLengths{};
-    std::vector<Unindexed> others; // by ascending position
-    // Positions of the unindexed rules, ascending: by slice, and those tested for every name.
-    std::unordered_map<quint32, std::vector<quint32>> sliced;
-    std::vector<quint32> unsliced;
+    std::vector<std::unique_ptr<Unindexed>> others; // by ascending position
+    // The unindexed rules by ascending position: by slice, and those tested for every name.
+    SliceTable<Filed> sliced;
+    std::vector<Filed> unsliced;
     std::size_t intractable = 0;
     std::string keyBuffer;
     Requirements requiredBuffer;
