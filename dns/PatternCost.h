@@ -11,7 +11,10 @@
 // square of the name. A pattern whose estimated work is over these limits is never compiled or
 // matched: its rule never matches, as one with an invalid pattern.
 namespace PatternLimits {
-constexpr int maxLength = 1024; // characters of a pattern; far beyond any name a rule is for
+// Characters of a pattern: room for an alternation of a few hundred names.
+constexpr int maxLength = 4096;
+// States and transitions of the automaton, which QRegExp builds and sets up for every match.
+constexpr double maxAutomatonSize = 20000;
 // Automaton steps per character of the name: about 0.2 us each, so at most about 0.15 s per rule
 // for the longest name a query may hold.
 constexpr double maxWorkPerCharacter = 3000;
@@ -19,10 +22,15 @@ constexpr double maxWorkPerCharacter = 3000;
 constexpr int maxNameCharacters = 253;
 } // namespace PatternLimits
 
-// QRegExp's automaton steps per character of the matched text, estimated from the pattern as its
-// syntax reads it; an upper bound for the patterns that QRegExp accepts. Back-references give
-// infinity.
-double patternWork(const QString &pattern, QRegExp::PatternSyntax syntax);
+// The size of QRegExp's automaton for a pattern, and its steps per character of the matched text,
+// estimated from the pattern as its syntax reads it: upper bounds for the patterns that QRegExp
+// accepts. Steps count only the states that can be active at once: in a pattern without loops,
+// those that the same number of characters reach. Back-references give infinite steps.
+struct PatternCost {
+    double size;
+    double workPerCharacter;
+};
+PatternCost patternCost(const QString &pattern, QRegExp::PatternSyntax syntax);
 
 // True when `pattern` stays within PatternLimits, so that QRegExp may compile and match it.
 bool isTractable(const QRegExp &pattern);

@@ -85,6 +85,15 @@ private slots:
         row("costly: nested counted repetitions", {"((a{0,100}){0,100}){0,100}", ".*"}, "a", 1, true);
         row("costly: a hundred stars", {QString(100, '*'), "*"}, "a", 1);
         row("not costly: nested loop", {"(a+)+$", ".*"}, "aaaa", 0, true);
+        // Without a loop, only the states the same number of characters reach are active at once.
+        QStringList names;
+        for (int at = 0; names.join('|').size() < 2000; ++at)
+            names << QStringLiteral("tracker%1\\.example").arg(at);
+        row("not costly: 2,000-character alternation", {"^(" + names.join('|') + ")$", ".*"},
+            "tracker42.example", 0, true);
+        const QString twelves = (QString(12, 'a') + '|').repeated(150).chopped(1);
+        row("costly: the like after a loop", {"(.*)(" + twelves + ")", ".*"}, "aaaaaaaaaaaa", 1, true);
+        row("costly: over 4,096 characters", {QString(4097, 'a'), "*"}, QByteArray(4097, 'a'), 1);
     }
 
     void findAnswer()
