@@ -32,8 +32,8 @@ struct Piece {
     double lookAhead = 0;
     std::vector<double> byDepth;
     double anywhere = 0;
-    // The lengths of the texts the piece matches, up to the longest name; `unbounded` when a loop
-    // makes them longer.
+    // The lengths of the texts the piece matches, up to the longest name (without `deep`, only
+    // whether it matches the empty text); `unbounded` when a loop makes them longer.
     std::bitset<deepest + 1> lengths = 1;
     bool unbounded = false;
 

@@ -4,7 +4,8 @@
 #include <QString>
 
 // QRegExp runs its patterns as a non-deterministic automaton without backtracking, so "(a+)+$" costs
-// no more than "a+$". What does cost is the automaton's size: counted repetitions copy their atom
+// no more than "a+$". What does cost is the automaton's size and how much of it is active at once,
+// step by step: counted repetitions copy their atom
 // (nested ones multiply, "((a{0,100}){0,100}){0,100}" exhausts memory while compiling), a loop over
 // k alternatives or nullable parts adds k*k transitions ("(a|a|...)+" with 250 alternatives takes
 // 17 s on a 253-character name), and back-references and look-aheads make a match grow with the
