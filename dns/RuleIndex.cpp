@@ -348,10 +348,11 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key, Re
 {
     key.clear();
     required.clear();
-    // Too costly to compile or to match within a bounded time: its rule never matches.
-    if (!isTractable(pattern))
-        return Kind::Intractable;
+    // Too costly to compile or to match within a bounded time: its rule never matches. An exact
+    // name or a suffix is looked up by its key; only its length can make it so.
     if (pattern.patternSyntax() != QRegExp::Wildcard) {
+        if (!isTractable(pattern))
+            return Kind::Intractable;
         if (pattern.patternSyntax() != QRegExp::RegExp && pattern.patternSyntax() != QRegExp::RegExp2)
             return Kind::Other;
         for (const QStringList &texts : regularExpressionLiterals(pattern.pattern())) {
@@ -390,7 +391,7 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key, Re
             // Escapes: no literal is taken from such a pattern.
             key.clear();
             required.clear();
-            return Kind::Other;
+            return isTractable(pattern) ? Kind::Other : Kind::Intractable;
         default:
             break;
         }
@@ -408,7 +409,15 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key, Re
     if (wild || caseSensitive) {
         // A case-sensitive match holds its literal as written, so the lowered name holds it lowered.
         endRun();
+        if (!isTractable(pattern)) {
+            required.clear();
+            return Kind::Intractable;
+        }
         return !wild && !latin1 ? Kind::Never : Kind::Other;
+    }
+    if (text.size() > PatternLimits::maxLength) {
+        key.clear();
+        return Kind::Intractable;
     }
     if (!latin1)
         return Kind::Never;
