@@ -4,17 +4,21 @@
 #include <QFile>
 #include <QProcess>
 
-QString generated(int rules, int unindexed, double plainPerRule)
+QString generated(int rules, int unindexed, double plainPerRule, const QString &shape)
 {
-    const QString prefix =
-        QStringLiteral(BENCH_DATA_DIR "/r%1-u%2-p%3").arg(rules).arg(unindexed).arg(plainPerRule);
+    const QString prefix = QStringLiteral(BENCH_DATA_DIR "/%1-r%2-u%3-p%4")
+                               .arg(shape)
+                               .arg(rules)
+                               .arg(unindexed)
+                               .arg(plainPerRule);
     if (!QFile::exists(prefix + QStringLiteral(".queries"))) {
         QDir().mkpath(QStringLiteral(BENCH_DATA_DIR));
         const int status = QProcess::execute(
             QStringLiteral("python3"),
             {QStringLiteral(BENCH_GENERATOR), QStringLiteral("--rules"), QString::number(rules),
              QStringLiteral("--unindexed"), QString::number(unindexed), QStringLiteral("--plain"),
-             QString::number(plainPerRule), QStringLiteral("--prefix"), prefix});
+             QString::number(plainPerRule), QStringLiteral("--shape"), shape, QStringLiteral("--prefix"),
+             prefix});
         if (status != 0)
             qFatal("generate.py failed");
     }

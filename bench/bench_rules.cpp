@@ -8,6 +8,7 @@
 
 #include <malloc.h>
 #include <map>
+#include <tuple>
 
 namespace {
 
@@ -16,23 +17,27 @@ struct RuleSet {
     QList<QByteArray> names;
 };
 
-// Rule sets stay loaded across benchmarks: a million rules take a while to load.
-const RuleSet &ruleSet(int rules, int unindexed)
+// Rule sets stay loaded across benchmarks: a million rules take a while to load. The "regex" shape
+// is matched in the Regular Expression mode.
+const RuleSet &ruleSet(int rules, int unindexed, const QString &shape = QStringLiteral("plain"))
 {
-    static std::map<std::pair<int, int>, RuleSet> sets;
-    RuleSet &set = sets[{rules, unindexed}];
+    static std::map<std::tuple<int, int, QString>, RuleSet> sets;
+    RuleSet &set = sets[{rules, unindexed, shape}];
     if (set.names.isEmpty()) {
-        const QString prefix = generated(rules, unindexed, 0);
+        const QString prefix = generated(rules, unindexed, 0, shape);
         loadSystemHostsRules(set.rules, prefix + QStringLiteral(".hosts"));
+        if (shape == QStringLiteral("regex"))
+            set.rules.setSyntax(QRegExp::RegExp);
         set.names = queryNames(prefix);
     }
     return set;
 }
 
 // Looks up the first `distinct` names of the query file in turn (all of them when 0).
-void lookUp(benchmark::State &state, int unindexed, qsizetype distinct = 0)
+void lookUp(benchmark::State &state, int unindexed, qsizetype distinct = 0,
+            const QString &shape = QStringLiteral("plain"))
 {
-    const RuleSet &set = ruleSet(int(state.range(0)), unindexed);
+    const RuleSet &set = ruleSet(int(state.range(0)), unindexed, shape);
     const qsizetype names = distinct > 0 ? qMin(distinct, set.names.size()) : set.names.size();
     quint16 rdlength = 0;
     QByteArray rdata;
@@ -69,6 +74,23 @@ void BM_FindAnswerWithUnindexed(benchmark::State &state)
 }
 BENCHMARK(BM_FindAnswerWithUnindexed)->Arg(100)->Arg(10000)->Arg(100000)->Arg(1000000);
 
+// A fifth of the rules with the star inside the name: each found through the slices of its text.
+// The second argument as in lookUp: 1,000 names measure the work without the cache misses (and
+// what bench/instructions.sh counts).
+void BM_FindAnswerMix(benchmark::State &state)
+{
+    lookUp(state, 0, state.range(1), QStringLiteral("mix"));
+}
+BENCHMARK(BM_FindAnswerMix)->ArgsProduct({{10000, 100000, 1000000}, {0, 1000}});
+
+// Every rule a regular expression, half of them alternations. A rule compiles on its first match
+// and stays compiled: with every name, the first pass pays for that.
+void BM_FindAnswerRegex(benchmark::State &state)
+{
+    lookUp(state, 0, state.range(1), QStringLiteral("regex"));
+}
+BENCHMARK(BM_FindAnswerRegex)->ArgsProduct({{100, 10000, 100000}, {0, 1000}});
+
 QByteArray queryFor(const QByteArray &name)
 {
     // ID 0x1234, RD, one question.
@@ -94,11 +116,9 @@ void BM_BuildReply(benchmark::State &state)
 }
 BENCHMARK(BM_BuildReply);
 
-// A hosts file of N lines, half of them plain lines that yield no rule, read and indexed.
-void BM_LoadHosts(benchmark::State &state)
+// A hosts file read and indexed: the time, and the heap it keeps per rule.
+void load(benchmark::State &state, const QString &path)
 {
-    const int lines = int(state.range(0));
-    const QString path = generated(lines / 2, 16, 1.0) + QStringLiteral(".hosts");
     std::size_t heap = 0;
     int rules = 0;
     for (auto _ : state) {
@@ -116,7 +136,20 @@ void BM_LoadHosts(benchmark::State &state)
     state.counters["rules"] = rules;
     state.counters["heap_bytes_per_rule"] = rules ? double(heap) / rules : 0;
 }
+
+// N lines, half of them plain lines that yield no rule.
+void BM_LoadHosts(benchmark::State &state)
+{
+    load(state, generated(int(state.range(0)) / 2, 16, 1.0) + QStringLiteral(".hosts"));
+}
 BENCHMARK(BM_LoadHosts)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+
+// N rules, a fifth of them filed by the slices of their text.
+void BM_LoadMix(benchmark::State &state)
+{
+    load(state, generated(int(state.range(0)), 0, 0, QStringLiteral("mix")) + QStringLiteral(".hosts"));
+}
+BENCHMARK(BM_LoadMix)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -4,7 +4,9 @@
 # loopback), the server pinned to core 1 and dnsperf to core 0. Needs root, unshare, dnsperf,
 # dnsmasq and python3; the program from a build folder.
 #   bench/run.sh [-b BUILD_DIR] [-r "100 10000 100000"] [-s "plain mix regex"] [-d SECONDS] [-q RATE]
-#                [-m MATCH_SHARE]
+#                [-m MATCH_SHARE] [-n RUNS] [-l "Off Detailed"]
+# A count written SHAPE:COUNT (mix:1000000) is for that shape only. Each server runs RUNS times
+# (default 3), each time started afresh; every figure is the median of its runs.
 # Shapes (bench/generate.py): plain, today's lists; mix, a fifth of the rules with the star inside
 # the name; regex, regular expressions in the Regular Expression mode (dnsmasq has no form for them).
 # For each rule count and server: queries/s at full load, average and 99th-percentile latency and
@@ -19,7 +21,9 @@ shapes="plain mix regex"
 duration=10
 rate=5000
 match=0.5
-while getopts "b:r:s:d:q:m:" option; do
+runs=3
+logs="Off Detailed"
+while getopts "b:r:s:d:q:m:n:l:" option; do
     case $option in
     b) build=$OPTARG ;;
     r) counts=$OPTARG ;;
@@ -27,6 +31,8 @@ while getopts "b:r:s:d:q:m:" option; do
     d) duration=$OPTARG ;;
     q) rate=$OPTARG ;;
     m) match=$OPTARG ;;
+    n) runs=$OPTARG ;;
+    l) logs=$OPTARG ;;
     *) exit 2 ;;
     esac
 done
@@ -51,22 +57,40 @@ SQL
     echo "$folder"
 }
 
+# RUNS measurements of one server; prints the median of each figure.
 measure() {
     local label=$1 prefix=$2
     shift 2
-    bash "$root/tests/support/sandbox.sh" "$work/sandbox-$label-$(basename "$prefix")" \
-        bash "$here/measure.sh" "$label" "$prefix" "$duration" "$rate" "$@"
+    for _ in $(seq "$runs"); do
+        bash "$root/tests/support/sandbox.sh" "$work/sandbox-$label-$(basename "$prefix")" \
+            bash "$here/measure.sh" "$label" "$prefix" "$duration" "$rate" "$@"
+    done | python3 -c '
+import sys
+rows = [line.split() for line in sys.stdin if line.strip()]
+def median(column):
+    values = [row[column] for row in rows]
+    try:
+        numbers = sorted(float(value.split("(")[0]) for value in values)
+    except ValueError:
+        return values[0]
+    middle = numbers[len(numbers) // 2]
+    return next(value for value in values if float(value.split("(")[0]) == middle)
+print(" ".join([rows[0][0]] + [median(column) for column in range(1, len(rows[0]))]))'
 }
 
 printf '%-13s %-20s %10s %9s %9s %9s %11s %9s\n' rules server queries/s avg_ms p99_ms lost startup_ms peak_MB
 for shape in $shapes; do
 for count in $counts; do
+    if [[ $count == *:* ]]; then
+        [ "${count%%:*}" = "$shape" ] || continue
+        count=${count#*:}
+    fi
     prefix=$work/rules-$shape-$count
     python3 "$here/generate.py" --rules "$count" --shape "$shape" --match "$match" --prefix "$prefix"
     server=Wildcard
     [ "$shape" = regex ] && server="Regular Expression"
     results=()
-    for log in Off Detailed; do
+    for log in $logs; do
         folder=$(program_folder "$log" "$server")
         results+=("$(cd "$folder" && QT_QPA_PLATFORM=offscreen measure "tarnowlock-log-$log" "$prefix" \
             "$folder/tarnowlock" -silent)")
