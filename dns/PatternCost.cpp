@@ -182,7 +182,7 @@ public:
             whole = either(whole, alternatives());
             ++at; // a ')' without its '(': QRegExp refuses the pattern; read on
         }
-        if (backReference)
+        if (backReference || tooDeep)
             whole.anywhere = infinite;
         return whole;
     }
@@ -231,7 +231,13 @@ private:
         const bool capturing = !lookAhead && !rest.startsWith(QLatin1String("?:"));
         if (!capturing)
             at += 2;
+        if (++groupDepth > PatternLimits::maxGroupDepth) {
+            tooDeep = true;
+            at = text.size(); // read no deeper
+            return blank(deep);
+        }
         Piece inner = alternatives();
+        --groupDepth;
         if (!atEnd())
             ++at; // ')'
         if (!lookAhead) {
@@ -328,6 +334,8 @@ private:
     bool deep;
     qsizetype at = 0;
     bool backReference = false;
+    int groupDepth = 0;
+    bool tooDeep = false;
 };
 
 // "*" is any run of characters, "?" one character, "[...]" one of a set; every other character is

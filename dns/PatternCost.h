@@ -19,6 +19,8 @@ constexpr double maxAutomatonSize = 20000;
 // Automaton steps per character of the name: about 0.2 us each, so at most about 0.15 s per rule
 // for the longest name a query may hold.
 constexpr double maxWorkPerCharacter = 3000;
+// Groups within groups: QRegExp reads them by recursion, and a thread's stack may be 1 MB (Windows).
+constexpr int maxGroupDepth = 200;
 // Characters of the longest name looked up (RFC 1035 2.3.4: 255 octets on the wire).
 constexpr int maxNameCharacters = 253;
 } // namespace PatternLimits
@@ -26,7 +28,8 @@ constexpr int maxNameCharacters = 253;
 // The size of QRegExp's automaton for a pattern, and its steps per character of the matched text,
 // estimated from the pattern as its syntax reads it: upper bounds for the patterns that QRegExp
 // accepts. Steps count only the states that can be active at once: in a pattern without loops,
-// those that the same number of characters reach. Back-references give infinite steps.
+// those that the same number of characters reach. Back-references, and groups nested deeper than
+// maxGroupDepth, give infinite steps.
 struct PatternCost {
     double size;
     double workPerCharacter;

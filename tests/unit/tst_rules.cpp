@@ -93,6 +93,7 @@ private slots:
             "tracker42.example", 0, true);
         const QString twelves = (QString(12, 'a') + '|').repeated(150).chopped(1);
         row("costly: the like after a loop", {"(.*)(" + twelves + ")", ".*"}, "aaaaaaaaaaaa", 1, true);
+        row("costly: groups 201 deep", {QString(201, '(') + 'a' + QString(201, ')'), ".*"}, "a", 1, true);
         row("costly: over 4,096 characters", {QString(4097, 'a'), "*"}, QByteArray(4097, 'a'), 1);
     }
 
