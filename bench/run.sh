@@ -67,6 +67,8 @@ measure() {
     done | python3 -c '
 import sys
 rows = [line.split() for line in sys.stdin if line.strip()]
+if not rows:
+    sys.exit("no measurement")
 def median(column):
     values = [row[column] for row in rows]
     try:
