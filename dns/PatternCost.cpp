@@ -107,13 +107,8 @@ void follow(Piece &a, const Piece &b)
     a.lengths = lengths;
 }
 
-Piece sequence(Piece a, const Piece &b)
-{
-    follow(a, b);
-    return a;
-}
-
-Piece either(Piece a, const Piece &b)
+// `b` as an alternative to `a`.
+void alternate(Piece &a, const Piece &b)
 {
     a.states += b.states;
     a.transitions += b.transitions;
@@ -127,7 +122,6 @@ Piece either(Piece a, const Piece &b)
     a.anywhere += b.anywhere;
     a.lengths |= b.lengths;
     a.unbounded = a.unbounded || b.unbounded;
-    return a;
 }
 
 // One or more times: every exit is joined back to every entry, and every state may be active at
@@ -179,7 +173,7 @@ public:
     {
         Piece whole = blank(deep);
         while (at < text.size()) {
-            whole = either(whole, alternatives());
+            alternate(whole, alternatives());
             ++at; // a ')' without its '(': QRegExp refuses the pattern; read on
         }
         if (backReference || tooDeep)
@@ -197,7 +191,7 @@ private:
         Piece piece = branch();
         while (!atEnd() && peek() == QLatin1Char('|')) {
             ++at;
-            piece = either(piece, branch());
+            alternate(piece, branch());
         }
         return piece;
     }
@@ -206,7 +200,7 @@ private:
     {
         Piece piece = blank(deep);
         while (!atEnd() && peek() != QLatin1Char('|') && peek() != QLatin1Char(')'))
-            piece = sequence(piece, quantified(element()));
+            follow(piece, quantified(element()));
         return piece;
     }
 

@@ -5,11 +5,11 @@
 
 // QRegExp runs its patterns as a non-deterministic automaton without backtracking, so "(a+)+$" costs
 // no more than "a+$". What does cost is the automaton's size and how much of it is active at once,
-// step by step: counted repetitions copy their atom
-// (nested ones multiply, "((a{0,100}){0,100}){0,100}" exhausts memory while compiling), a loop over
-// k alternatives or nullable parts adds k*k transitions ("(a|a|...)+" with 250 alternatives takes
-// 17 s on a 253-character name), and back-references and look-aheads make a match grow with the
-// square of the name. A pattern whose estimated work is over these limits is never compiled or
+// step by step: counted repetitions copy their atom (nested ones multiply,
+// "((a{0,100}){0,100}){0,100}" exhausts memory while compiling), a loop over k alternatives or
+// nullable parts adds k*k transitions ("(a|a|...)+" with 250 alternatives takes 17 s on a
+// 253-character name), and back-references and look-aheads make a match grow with the square of
+// the name. A pattern whose estimated work is over these limits is never compiled or
 // matched: its rule never matches, as one with an invalid pattern.
 namespace PatternLimits {
 // Characters of a pattern: room for an alternation of a few hundred names.

@@ -348,8 +348,7 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key, Re
 {
     key.clear();
     required.clear();
-    // Too costly to compile or to match within a bounded time: its rule never matches. An exact
-    // name or a suffix is looked up by its key; only its length can make it so.
+    // Too costly to compile or to match within a bounded time: its rule never matches.
     if (pattern.patternSyntax() != QRegExp::Wildcard) {
         if (!isTractable(pattern))
             return Kind::Intractable;
@@ -368,6 +367,7 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key, Re
     const QString text = pattern.pattern();
     const bool suffix = text.startsWith(QLatin1Char('*'));
     bool wild = false;
+    bool escaped = false;
     bool latin1 = true;
     // Runs of plain characters between wildcards, each one requirement.
     const auto endRun = [&] {
@@ -375,7 +375,7 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key, Re
             required.push_back({key});
         key.clear();
     };
-    for (qsizetype at = suffix ? 1 : 0; at < text.size(); ++at) {
+    for (qsizetype at = suffix ? 1 : 0; at < text.size() && !escaped; ++at) {
         const QChar character = text.at(at);
         switch (character.unicode()) {
         case '[':
@@ -388,10 +388,8 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key, Re
             continue;
         case ']':
         case '\\':
-            // Escapes: no literal is taken from such a pattern.
-            key.clear();
-            required.clear();
-            return isTractable(pattern) ? Kind::Other : Kind::Intractable;
+            escaped = true;
+            continue;
         default:
             break;
         }
@@ -405,23 +403,24 @@ RuleIndex::Kind RuleIndex::classify(const QRegExp &pattern, std::string &key, Re
             key.push_back(char(lower));
         }
     }
-    const bool caseSensitive = pattern.caseSensitivity() != Qt::CaseInsensitive;
-    if (wild || caseSensitive) {
-        // A case-sensitive match holds its literal as written, so the lowered name holds it lowered.
-        endRun();
-        if (!isTractable(pattern)) {
-            required.clear();
-            return Kind::Intractable;
-        }
-        return !wild && !latin1 ? Kind::Never : Kind::Other;
-    }
-    if (text.size() > PatternLimits::maxLength) {
+    const bool indexed = !wild && !escaped && pattern.caseSensitivity() == Qt::CaseInsensitive;
+    // An exact name or a suffix is looked up by its key: only its length can make it too costly.
+    if (indexed ? text.size() > PatternLimits::maxLength : !isTractable(pattern)) {
         key.clear();
+        required.clear();
         return Kind::Intractable;
     }
-    if (!latin1)
-        return Kind::Never;
-    return suffix ? Kind::Suffix : Kind::Exact;
+    if (indexed)
+        return !latin1 ? Kind::Never : suffix ? Kind::Suffix : Kind::Exact;
+    if (escaped) {
+        // No literal is taken from a pattern with escapes.
+        key.clear();
+        required.clear();
+        return Kind::Other;
+    }
+    // A case-sensitive match holds its literal as written, so the lowered name holds it lowered.
+    endRun();
+    return !wild && !latin1 ? Kind::Never : Kind::Other;
 }
 
 void RuleIndex::chooseLiterals(const Requirements &required, std::string &literals,

@@ -12,7 +12,6 @@
 #include <vector>
 
 class QByteArray;
-class QString;
 
 // Texts that every text a pattern matches as a whole holds: one text of each entry at least.
 using RequiredTexts = std::vector<QStringList>;
