@@ -4,6 +4,7 @@
 #include "dns/PatternCost.h"
 #include "dns/RuleTableModel.h"
 #include "log/LogSink.h"
+#include "platform/DatagramBatch.h"
 #include "platform/Platform.h"
 
 #include <QFileInfo>
@@ -23,7 +24,8 @@ UI_ServerPanel::UI_ServerPanel(LogSink &logPanel, Platform &platform, QWidget *p
                                const QString &rollBackPath)
     : QWidget(parent), log(logPanel), platform(platform), dnsControl(platform, logPanel, rollBackPath),
       port(port), layout(new QGridLayout(this)), table(new QTableView),
-      ruleModel(new RuleTableModel(rules, this)), socket(new QUdpSocket(this))
+      ruleModel(new RuleTableModel(rules, this)), socket(new QUdpSocket(this)),
+      datagrams(std::make_unique<DatagramBatch>(*socket, maxDatagramsPerCall))
 {
     table->setModel(ruleModel);
     table->horizontalHeader()->setStretchLastSection(true);
@@ -149,30 +151,25 @@ void UI_ServerPanel::handler()
 {
     // Every waiting datagram, up to a bound: under a flood the event loop (the window, a stop, a
     // reload) still gets its turn between calls.
-    for (int served = 0; served < maxDatagramsPerCall && socket->hasPendingDatagrams(); ++served)
-        answerDatagram();
+    const int count = datagrams->receive();
+    for (int index = 0; index < count; ++index)
+        answerDatagram(index);
+    datagrams->send();
 }
 
-void UI_ServerPanel::answerDatagram()
+void UI_ServerPanel::answerDatagram(int index)
 {
-    // Room for the largest UDP datagram: read into it, no datagram is cut, and its size need not be
-    // asked for first (one system call less per query).
-    char buffer[65536];
-    QHostAddress sender;
-    quint16 senderPort = 0;
-    const qint64 size = socket->readDatagram(buffer, sizeof buffer, &sender, &senderPort);
-    if (size < 0)
-        return;
-    DnsMessage message(QByteArray::fromRawData(buffer, size));
-    const QByteArray reply = message.buildReply(rules);
+    const QByteArray datagram = datagrams->datagram(index);
+    DnsMessage message(datagram);
+    QByteArray reply = message.buildReply(rules);
     if (message.isDroppable()) {
         log.appendLog(QStringLiteral("Dropped a datagram of %1 bytes from %2: too short for a DNS query")
-                          .arg(size)
-                          .arg(sender.toString()),
+                          .arg(datagram.size())
+                          .arg(datagrams->sender(index).toString()),
                       LogLevel::Fails, true);
         return;
     }
-    socket->writeDatagram(reply, sender, senderPort);
+    datagrams->reply(index, std::move(reply));
     const bool answered = message.header.RCODE == Dns::noError;
     if (!log.records(!answered))
         return; // no text to build for a log that keeps nothing of this query

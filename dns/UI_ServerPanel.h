@@ -6,6 +6,9 @@
 #include <QProcess>
 #include <QWidget>
 
+#include <memory>
+
+class DatagramBatch;
 class LogSink;
 class Platform;
 class QGridLayout;
@@ -51,8 +54,8 @@ public slots:
     void insNewRule();
 
 private:
-    // Answers the next waiting datagram.
-    void answerDatagram();
+    // Answers datagram `index` of the batch being read.
+    void answerDatagram(int index);
     void start(int mode);
     void switchTo(int mode);
     void applySyntax(int mode);
@@ -73,4 +76,5 @@ private:
     QTableView *table;
     RuleTableModel *ruleModel;
     QUdpSocket *socket;
+    std::unique_ptr<DatagramBatch> datagrams;
 };

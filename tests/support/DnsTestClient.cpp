@@ -78,6 +78,14 @@ QString DnsTestClient::ask(const QByteArray &asked, quint16 port, int ms)
     return QStringLiteral("no reply");
 }
 
+void DnsTestClient::awaitReplies(int count, int ms)
+{
+    for (QDeadlineTimer deadline(ms); replies.size() < count && !deadline.hasExpired(); QTest::qWait(5)) {
+        while (socket.hasPendingDatagrams())
+            replies << socket.receiveDatagram().data();
+    }
+}
+
 QString DnsTestClient::askUntilServed(const QByteArray &name, quint16 port, int ms)
 {
     QString outcome = QStringLiteral("no reply");

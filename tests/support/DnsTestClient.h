@@ -35,6 +35,8 @@ public:
     // Sends `asked` to 127.0.0.1 and waits up to `ms`, the event loop turning, for the reply with its
     // ID; that reply's outcome, or "no reply".
     QString ask(const QByteArray &asked, quint16 port, int ms);
+    // Waits up to `ms`, the event loop turning, until `replies` holds `count` replies.
+    void awaitReplies(int count, int ms);
     // Asks for the A record of `name` every half second until a reply comes, for up to `ms`: for a
     // server that is still starting.
     QString askUntilServed(const QByteArray &name, quint16 port, int ms);

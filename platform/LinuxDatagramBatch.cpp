@@ -1,0 +1,91 @@
+#include "platform/DatagramBatch.h"
+
+#include <QUdpSocket>
+
+#include <sys/socket.h>
+
+struct DatagramBatch::Native {
+    explicit Native(int capacity)
+        : addresses(capacity), vectors(capacity), messages(capacity), replyVectors(capacity),
+          replyMessages(capacity)
+    {
+    }
+
+    // The first datagram's sender, as the socket gives it.
+    QHostAddress firstSender;
+    quint16 firstPort = 0;
+    std::vector<sockaddr_storage> addresses;
+    std::vector<iovec> vectors;
+    std::vector<mmsghdr> messages;
+    std::vector<iovec> replyVectors;
+    std::vector<mmsghdr> replyMessages;
+};
+
+DatagramBatch::DatagramBatch(QUdpSocket &socket, int capacity)
+    : socket(socket), capacity(capacity), buffers(new char[capacity * slotSize]), sizes(capacity),
+      replies(capacity), native(std::make_unique<Native>(capacity))
+{
+}
+
+DatagramBatch::~DatagramBatch() = default;
+
+int DatagramBatch::receive()
+{
+    count = 0;
+    const qint64 first = socket.readDatagram(slot(0), slotSize, &native->firstSender, &native->firstPort);
+    if (first < 0)
+        return 0;
+    sizes[0] = first;
+    count = 1;
+    for (int index = 1; index < capacity; ++index) {
+        native->vectors[index] = {slot(index), size_t(slotSize)};
+        msghdr &header = native->messages[index].msg_hdr;
+        header = {};
+        header.msg_name = &native->addresses[index];
+        header.msg_namelen = sizeof(sockaddr_storage);
+        header.msg_iov = &native->vectors[index];
+        header.msg_iovlen = 1;
+    }
+    const int more = capacity > 1 ? recvmmsg(int(socket.socketDescriptor()), native->messages.data() + 1,
+                                             unsigned(capacity - 1), MSG_DONTWAIT, nullptr)
+                                  : 0;
+    for (int index = 1; index <= more; ++index)
+        sizes[index] = native->messages[index].msg_len;
+    count += qMax(more, 0);
+    return count;
+}
+
+QHostAddress DatagramBatch::sender(int index) const
+{
+    if (index == 0)
+        return native->firstSender;
+    return QHostAddress(reinterpret_cast<const sockaddr *>(&native->addresses[index]));
+}
+
+void DatagramBatch::send()
+{
+    if (count > 0 && !replies[0].isEmpty())
+        socket.writeDatagram(replies[0], native->firstSender, native->firstPort);
+    int queued = 0;
+    for (int index = 1; index < count; ++index) {
+        if (replies[index].isEmpty())
+            continue;
+        native->replyVectors[queued] = {replies[index].data(), size_t(replies[index].size())};
+        msghdr &header = native->replyMessages[queued].msg_hdr;
+        header = {};
+        header.msg_name = &native->addresses[index];
+        header.msg_namelen = native->messages[index].msg_hdr.msg_namelen;
+        header.msg_iov = &native->replyVectors[queued];
+        header.msg_iovlen = 1;
+        ++queued;
+    }
+    const int descriptor = int(socket.socketDescriptor());
+    for (int sent = 0; sent < queued;) {
+        const int done =
+            sendmmsg(descriptor, native->replyMessages.data() + sent, unsigned(queued - sent), MSG_DONTWAIT);
+        // A reply the system refuses is lost, as one written through the socket would be; the rest go.
+        sent += done > 0 ? done : 1;
+    }
+    for (int index = 0; index < count; ++index)
+        replies[index].clear();
+}

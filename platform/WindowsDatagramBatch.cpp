@@ -1,0 +1,45 @@
+#include "platform/DatagramBatch.h"
+
+#include <QUdpSocket>
+
+struct DatagramBatch::Native {
+    explicit Native(int capacity) : senders(capacity), ports(capacity) {}
+
+    std::vector<QHostAddress> senders;
+    std::vector<quint16> ports;
+};
+
+DatagramBatch::DatagramBatch(QUdpSocket &socket, int capacity)
+    : socket(socket), capacity(capacity), buffers(new char[capacity * slotSize]), sizes(capacity),
+      replies(capacity), native(std::make_unique<Native>(capacity))
+{
+}
+
+DatagramBatch::~DatagramBatch() = default;
+
+int DatagramBatch::receive()
+{
+    count = 0;
+    while (count < capacity && (count == 0 || socket.hasPendingDatagrams())) {
+        const qint64 size =
+            socket.readDatagram(slot(count), slotSize, &native->senders[count], &native->ports[count]);
+        if (size < 0)
+            break;
+        sizes[count++] = size;
+    }
+    return count;
+}
+
+QHostAddress DatagramBatch::sender(int index) const
+{
+    return native->senders[index];
+}
+
+void DatagramBatch::send()
+{
+    for (int index = 0; index < count; ++index) {
+        if (!replies[index].isEmpty())
+            socket.writeDatagram(replies[index], native->senders[index], native->ports[index]);
+        replies[index].clear();
+    }
+}
