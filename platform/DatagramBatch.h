@@ -20,7 +20,7 @@ public:
     // Reads what is waiting, up to the capacity, in place of the last batch; gives the count.
     int receive();
     // Datagram `index` of the batch, whole; valid until the next receive().
-    QByteArray datagram(int index) const { return QByteArray::fromRawData(slot(index), sizes[index]); }
+    QByteArray datagram(int index) const;
     QHostAddress sender(int index) const;
     // Keeps `data` as the reply to datagram `index`; send() sends the replies in the batch's order.
     void reply(int index, QByteArray data) { replies[index] = std::move(data); }
@@ -34,7 +34,7 @@ private:
 
     QUdpSocket &socket;
     const int capacity;
-    // Pages the system never writes to are never mapped: a batch of small queries costs a page each.
+    // Pages the system never writes to are never mapped.
     std::unique_ptr<char[]> buffers;
     std::vector<qint64> sizes;
     std::vector<QByteArray> replies;

@@ -4,18 +4,29 @@
 
 #include <sys/socket.h>
 
+#include <array>
+
+namespace {
+
+// The room for each datagram's start in one buffer beside the others: queries are far shorter, so
+// a batch maps a few pages in all, not one per datagram. A longer one goes on into a slot.
+constexpr qsizetype headRoom = 512;
+
+} // namespace
+
 struct DatagramBatch::Native {
     explicit Native(int capacity)
-        : addresses(capacity), vectors(capacity), messages(capacity), replyVectors(capacity),
-          replyMessages(capacity)
+        : heads(capacity * headRoom), addresses(capacity), vectors(capacity), messages(capacity),
+          replyVectors(capacity), replyMessages(capacity)
     {
     }
 
     // The first datagram's sender, as the socket gives it.
     QHostAddress firstSender;
     quint16 firstPort = 0;
+    std::vector<char> heads;
     std::vector<sockaddr_storage> addresses;
-    std::vector<iovec> vectors;
+    std::vector<std::array<iovec, 2>> vectors;
     std::vector<mmsghdr> messages;
     std::vector<iovec> replyVectors;
     std::vector<mmsghdr> replyMessages;
@@ -38,13 +49,14 @@ int DatagramBatch::receive()
     sizes[0] = first;
     count = 1;
     for (int index = 1; index < capacity; ++index) {
-        native->vectors[index] = {slot(index), size_t(slotSize)};
+        native->vectors[index] = {iovec{native->heads.data() + index * headRoom, size_t(headRoom)},
+                                  iovec{slot(index), size_t(slotSize - headRoom)}};
         msghdr &header = native->messages[index].msg_hdr;
         header = {};
         header.msg_name = &native->addresses[index];
         header.msg_namelen = sizeof(sockaddr_storage);
-        header.msg_iov = &native->vectors[index];
-        header.msg_iovlen = 1;
+        header.msg_iov = native->vectors[index].data();
+        header.msg_iovlen = 2;
     }
     const int more = capacity > 1 ? recvmmsg(int(socket.socketDescriptor()), native->messages.data() + 1,
                                              unsigned(capacity - 1), MSG_DONTWAIT, nullptr)
@@ -53,6 +65,16 @@ int DatagramBatch::receive()
         sizes[index] = native->messages[index].msg_len;
     count += qMax(more, 0);
     return count;
+}
+
+QByteArray DatagramBatch::datagram(int index) const
+{
+    if (index == 0)
+        return QByteArray::fromRawData(slot(0), sizes[0]);
+    const char *head = native->heads.data() + index * headRoom;
+    if (sizes[index] <= headRoom)
+        return QByteArray::fromRawData(head, sizes[index]);
+    return QByteArray(head, headRoom) + QByteArray::fromRawData(slot(index), sizes[index] - headRoom);
 }
 
 QHostAddress DatagramBatch::sender(int index) const

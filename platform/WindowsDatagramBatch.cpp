@@ -30,6 +30,11 @@ int DatagramBatch::receive()
     return count;
 }
 
+QByteArray DatagramBatch::datagram(int index) const
+{
+    return QByteArray::fromRawData(slot(index), sizes[index]);
+}
+
 QHostAddress DatagramBatch::sender(int index) const
 {
     return native->senders[index];
