@@ -39,7 +39,9 @@ private:
     std::vector<qint64> sizes;
     std::vector<QByteArray> replies;
     int count = 0;
-    // Where the senders are kept, and what the system's calls need.
+    // Where the senders are kept, and what the system's calls need: made by each system's own file.
     struct Native;
-    std::unique_ptr<Native> native;
+    using NativePointer = std::unique_ptr<Native, void (*)(Native *)>;
+    static NativePointer createNative(int capacity);
+    NativePointer native;
 };

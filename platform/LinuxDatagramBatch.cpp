@@ -32,14 +32,6 @@ struct DatagramBatch::Native {
     std::vector<mmsghdr> replyMessages;
 };
 
-DatagramBatch::DatagramBatch(QUdpSocket &socket, int capacity)
-    : socket(socket), capacity(capacity), buffers(new char[capacity * slotSize]), sizes(capacity),
-      replies(capacity), native(std::make_unique<Native>(capacity))
-{
-}
-
-DatagramBatch::~DatagramBatch() = default;
-
 int DatagramBatch::receive()
 {
     count = 0;
@@ -110,4 +102,9 @@ void DatagramBatch::send()
     }
     for (int index = 0; index < count; ++index)
         replies[index].clear();
+}
+
+DatagramBatch::NativePointer DatagramBatch::createNative(int capacity)
+{
+    return NativePointer(new Native(capacity), [](Native *native) { delete native; });
 }

@@ -9,14 +9,6 @@ struct DatagramBatch::Native {
     std::vector<quint16> ports;
 };
 
-DatagramBatch::DatagramBatch(QUdpSocket &socket, int capacity)
-    : socket(socket), capacity(capacity), buffers(new char[capacity * slotSize]), sizes(capacity),
-      replies(capacity), native(std::make_unique<Native>(capacity))
-{
-}
-
-DatagramBatch::~DatagramBatch() = default;
-
 int DatagramBatch::receive()
 {
     count = 0;
@@ -47,4 +39,9 @@ void DatagramBatch::send()
             socket.writeDatagram(replies[index], native->senders[index], native->ports[index]);
         replies[index].clear();
     }
+}
+
+DatagramBatch::NativePointer DatagramBatch::createNative(int capacity)
+{
+    return NativePointer(new Native(capacity), [](Native *native) { delete native; });
 }

@@ -1,0 +1,9 @@
+#include "platform/DatagramBatch.h"
+
+DatagramBatch::DatagramBatch(QUdpSocket &socket, int capacity)
+    : socket(socket), capacity(capacity), buffers(new char[capacity * slotSize]), sizes(capacity),
+      replies(capacity), native(createNative(capacity))
+{
+}
+
+DatagramBatch::~DatagramBatch() = default;
