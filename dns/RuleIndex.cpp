@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <limits>
 
@@ -23,13 +24,14 @@ quint64 mix(quint64 hash)
     return hash ^ (hash >> 33);
 }
 
-template <typename Entry> void insertSorted(std::vector<Entry> &positions, Entry position)
+template <typename Entry, typename Less = std::less<>>
+void insertSorted(std::vector<Entry> &entries, Entry entry, Less less = {})
 {
     // Appends come in rising order; only an edit inserts in the middle.
-    if (positions.empty() || positions.back() < position)
-        positions.push_back(position);
+    if (entries.empty() || less(entries.back(), entry))
+        entries.push_back(std::move(entry));
     else
-        positions.insert(std::lower_bound(positions.begin(), positions.end(), position), position);
+        entries.insert(std::lower_bound(entries.begin(), entries.end(), entry, less), std::move(entry));
 }
 
 void eraseSorted(std::vector<quint32> &positions, quint32 position)
@@ -494,10 +496,8 @@ void RuleIndex::add(const QRegExp &pattern, quint32 position)
             insertSorted(unsliced, filed);
         for (const quint32 slice : slicesBuffer)
             insertSorted(sliced[slice], filed);
-        // Appends come in rising order; only an edit inserts in the middle.
-        const auto at =
-            others.empty() || others.back()->position < position ? others.end() : unindexedAt(position);
-        others.insert(at, std::move(rule));
+        insertSorted(others, std::move(rule),
+                     [](const auto &a, const auto &b) { return a->position < b->position; });
         break;
     }
     case Kind::Intractable:

@@ -2,7 +2,7 @@
 
 DatagramBatch::DatagramBatch(QUdpSocket &socket, int capacity)
     : socket(socket), capacity(capacity), buffers(new char[capacity * slotSize]), sizes(capacity),
-      replies(capacity), native(createNative(capacity))
+      replies(capacity), native(createNative(capacity, buffers.get()))
 {
 }
 

@@ -42,6 +42,7 @@ private:
     // Where the senders are kept, and what the system's calls need: made by each system's own file.
     struct Native;
     using NativePointer = std::unique_ptr<Native, void (*)(Native *)>;
-    static NativePointer createNative(int capacity);
+    // `slotBuffer` holds `capacity` slots of slotSize.
+    static NativePointer createNative(int capacity, char *slotBuffer);
     NativePointer native;
 };

@@ -15,10 +15,20 @@ constexpr qsizetype headRoom = 512;
 } // namespace
 
 struct DatagramBatch::Native {
-    explicit Native(int capacity)
+    // The headers that recvmmsg fills, for all but the first datagram, made once.
+    Native(int capacity, char *slotBuffer)
         : heads(capacity * headRoom), addresses(capacity), vectors(capacity), messages(capacity),
           replyVectors(capacity), replyMessages(capacity)
     {
+        for (int index = 1; index < capacity; ++index) {
+            vectors[index] = {iovec{heads.data() + index * headRoom, size_t(headRoom)},
+                              iovec{slotBuffer + index * slotSize, size_t(slotSize - headRoom)}};
+            msghdr &header = messages[index].msg_hdr;
+            header.msg_name = &addresses[index];
+            header.msg_namelen = sizeof(sockaddr_storage);
+            header.msg_iov = vectors[index].data();
+            header.msg_iovlen = 2;
+        }
     }
 
     // The first datagram's sender, as the socket gives it.
@@ -34,22 +44,15 @@ struct DatagramBatch::Native {
 
 int DatagramBatch::receive()
 {
+    // The system wrote the senders' lengths of the last batch over the room it had.
+    for (int index = 1; index < count; ++index)
+        native->messages[index].msg_hdr.msg_namelen = sizeof(sockaddr_storage);
     count = 0;
     const qint64 first = socket.readDatagram(slot(0), slotSize, &native->firstSender, &native->firstPort);
     if (first < 0)
         return 0;
     sizes[0] = first;
     count = 1;
-    for (int index = 1; index < capacity; ++index) {
-        native->vectors[index] = {iovec{native->heads.data() + index * headRoom, size_t(headRoom)},
-                                  iovec{slot(index), size_t(slotSize - headRoom)}};
-        msghdr &header = native->messages[index].msg_hdr;
-        header = {};
-        header.msg_name = &native->addresses[index];
-        header.msg_namelen = sizeof(sockaddr_storage);
-        header.msg_iov = native->vectors[index].data();
-        header.msg_iovlen = 2;
-    }
     const int more = capacity > 1 ? recvmmsg(int(socket.socketDescriptor()), native->messages.data() + 1,
                                              unsigned(capacity - 1), MSG_DONTWAIT, nullptr)
                                   : 0;
@@ -104,7 +107,7 @@ void DatagramBatch::send()
         replies[index].clear();
 }
 
-DatagramBatch::NativePointer DatagramBatch::createNative(int capacity)
+DatagramBatch::NativePointer DatagramBatch::createNative(int capacity, char *slotBuffer)
 {
-    return NativePointer(new Native(capacity), [](Native *native) { delete native; });
+    return NativePointer(new Native(capacity, slotBuffer), [](Native *native) { delete native; });
 }

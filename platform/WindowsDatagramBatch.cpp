@@ -41,7 +41,7 @@ void DatagramBatch::send()
     }
 }
 
-DatagramBatch::NativePointer DatagramBatch::createNative(int capacity)
+DatagramBatch::NativePointer DatagramBatch::createNative(int capacity, char *)
 {
     return NativePointer(new Native(capacity), [](Native *native) { delete native; });
 }
