@@ -3,22 +3,83 @@
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLocalSocket>
+#include <QThread>
 
 #ifdef Q_OS_LINUX
 #include "platform/LinuxDesktopUser.h"
+#include "platform/LinuxLocalSocket.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #endif
 
 namespace {
 
+constexpr int probeTimeoutMs = 1000;
+
+// The name of the program in `programDir`, the same for every user.
+QString keyFor(const QString &programDir)
+{
+    const QByteArray hash =
+        QCryptographicHash::hash(QDir(programDir).canonicalPath().toUtf8(), QCryptographicHash::Sha1).toHex();
+    return QStringLiteral("tarnowlock-") + QString::fromLatin1(hash.left(16));
+}
+
 #ifdef Q_OS_LINUX
-// No file: root and the desktop user share it whatever their temporary folders, and it goes with
-// the process that holds it.
-constexpr QLocalServer::SocketOptions serverOptions = QLocalServer::AbstractNamespaceOption;
-constexpr QLocalSocket::SocketOptions clientOptions = QLocalSocket::AbstractNamespaceOption;
-#else
-constexpr QLocalServer::SocketOptions serverOptions = QLocalServer::UserAccessOption;
-constexpr QLocalSocket::SocketOptions clientOptions = QLocalSocket::NoOptions;
+const QString socketName = QStringLiteral("instance");
+
+// The socket in the folder first, then the public name. In the working directory the socket's path
+// is relative, so it stays in the folder that was entered whatever is renamed since.
+QList<QByteArray> addressesFor(const QString &programDir)
+{
+    const QString folder = QDir(programDir).canonicalPath();
+    const QString path = folder == QDir::currentPath() ? socketName : folder + QLatin1Char('/') + socketName;
+    return {QFile::encodeName(path), QByteArray(1, '\0') + keyFor(programDir).toUtf8()};
+}
+
+// A descriptor connected to the trusted peer listening on `address`, or -1; `other` tells whether
+// a process that is no trusted peer listens there, `stale` whether a socket file is left unserved.
+int connectTrusted(const QByteArray &address, bool *other = nullptr, bool *stale = nullptr)
+{
+    const int descriptor = connectLocal(address, probeTimeoutMs);
+    if (stale)
+        *stale = descriptor < 0 && errno == ECONNREFUSED && !address.startsWith('\0');
+    const bool trusted = descriptor >= 0 && isTrustedPeer(descriptor);
+    if (other)
+        *other = descriptor >= 0 && !trusted;
+    if (descriptor >= 0 && !trusted)
+        ::close(descriptor);
+    return trusted ? descriptor : -1;
+}
+
+// Serialises the claims of the starts in one folder, so that one of them alone replaces a socket
+// a killed copy left. Another user may hold the lock too: that delays a start, never stops it.
+class FolderLock {
+public:
+    explicit FolderLock(const QString &folder)
+        : descriptor(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (descriptor >= 0 && ::flock(descriptor, LOCK_EX | LOCK_NB) != 0 && clock.elapsed() < 2000)
+            QThread::msleep(20);
+    }
+    ~FolderLock()
+    {
+        if (descriptor >= 0)
+            ::close(descriptor);
+    }
+    FolderLock(const FolderLock &) = delete;
+    FolderLock &operator=(const FolderLock &) = delete;
+
+private:
+    int descriptor;
+};
 #endif
 
 bool trusted([[maybe_unused]] const QLocalSocket &socket)
@@ -32,8 +93,9 @@ bool trusted([[maybe_unused]] const QLocalSocket &socket)
 
 } // namespace
 
-SingleInstance::SingleInstance(const QString &key, QObject *parent)
-    : QObject(parent), serverName(key), lock(QDir::temp().filePath(key + QStringLiteral(".lock")))
+SingleInstance::SingleInstance(const QString &programDir, QObject *parent)
+    : QObject(parent), programDir(programDir),
+      lock(QDir::temp().filePath(keyFor(programDir) + QStringLiteral(".lock")))
 {
     // A lock is stale only when its owner has died (checked by process id), never by age.
     lock.setStaleLockTime(0);
@@ -45,38 +107,77 @@ SingleInstance::~SingleInstance()
     release();
 }
 
-QString SingleInstance::keyFor(const QString &programDir)
+bool SingleInstance::connectToRunning(QLocalSocket &socket, const QString &programDir, int timeoutMs)
 {
-    const QByteArray hash =
-        QCryptographicHash::hash(QDir(programDir).canonicalPath().toUtf8(), QCryptographicHash::Sha1).toHex();
-    return QStringLiteral("tarnowlock-") + QString::fromLatin1(hash.left(16));
-}
-
-void SingleInstance::prepare(QLocalSocket &socket)
-{
-    socket.setSocketOptions(clientOptions);
+#ifdef Q_OS_LINUX
+    Q_UNUSED(timeoutMs)
+    for (const QByteArray &address : addressesFor(programDir)) {
+        if (const int descriptor = connectTrusted(address); descriptor >= 0)
+            return socket.setSocketDescriptor(descriptor);
+    }
+    return false;
+#else
+    socket.connectToServer(keyFor(programDir));
+    return socket.waitForConnected(timeoutMs);
+#endif
 }
 
 bool SingleInstance::claim()
 {
-    if (server)
+    if (claimed)
         return true;
-    const bool withLock = !(serverOptions & QLocalServer::AbstractNamespaceOption);
-    if (withLock) {
-        if (!lock.tryLock(0))
+#ifdef Q_OS_LINUX
+    const FolderLock folderLock(programDir);
+    const QList<QByteArray> addresses = addressesFor(programDir);
+    QList<bool> free;
+    for (const QByteArray &address : addresses) {
+        bool other = false;
+        bool stale = false;
+        if (const int descriptor = connectTrusted(address, &other, &stale); descriptor >= 0) {
+            ::close(descriptor);
             return false;
-        // Holding the lock, any socket left under this name belongs to a dead instance.
-        QLocalServer::removeServer(serverName);
+        }
+        if (stale)
+            ::unlink(address.constData()); // left by a killed copy
+        if (other)
+            std::fprintf(stderr, "Tarnowlock: another local user holds '%s'; going on without it\n",
+                         address.startsWith('\0') ? address.mid(1).constData() : address.constData());
+        free << !other;
     }
-    server = std::make_unique<QLocalServer>();
-    server->setSocketOptions(serverOptions);
-    if (!server->listen(serverName)) {
-        server.reset();
+    // A folder the process cannot write leaves the public name alone to be found by.
+    for (int i = 0; i < addresses.size(); ++i) {
+        const int descriptor = free.at(i) ? listenLocal(addresses.at(i)) : -1;
+        if (descriptor < 0)
+            continue;
+        auto server = std::make_unique<QLocalServer>();
+        if (server->listen(descriptor))
+            serve(std::move(server));
+        else
+            ::close(descriptor);
+    }
+#else
+    if (!lock.tryLock(0))
+        return false;
+    const QString name = keyFor(programDir);
+    // Holding the lock, any socket left under this name belongs to a dead instance.
+    QLocalServer::removeServer(name);
+    auto server = std::make_unique<QLocalServer>();
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server->listen(name)) {
         lock.unlock();
         return false;
     }
-    connect(server.get(), &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket *socket = server->nextPendingConnection()) {
+    serve(std::move(server));
+#endif
+    claimed = true;
+    return true;
+}
+
+void SingleInstance::serve(std::unique_ptr<QLocalServer> server)
+{
+    QLocalServer *listening = server.get();
+    connect(listening, &QLocalServer::newConnection, this, [this, listening] {
+        while (QLocalSocket *socket = listening->nextPendingConnection()) {
             if (!trusted(*socket)) {
                 socket->abort();
                 socket->deleteLater();
@@ -86,7 +187,7 @@ bool SingleInstance::claim()
             connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readMessage(socket); });
         }
     });
-    return true;
+    servers.push_back(std::move(server));
 }
 
 void SingleInstance::readMessage(QLocalSocket *socket)
@@ -109,14 +210,9 @@ bool SingleInstance::isRunning()
 
 bool SingleInstance::sendMessage(const QString &message, int timeoutMs)
 {
-    if (server)
-        return false; // this is the running instance
     QLocalSocket socket;
-    prepare(socket);
-    socket.connectToServer(serverName);
-    // A name held by another local user is no instance of ours.
-    if (!socket.waitForConnected(timeoutMs) || !trusted(socket))
-        return false;
+    if (claimed || !connectToRunning(socket, programDir, timeoutMs))
+        return false; // this is the running instance, or none runs
     QByteArray data;
     QDataStream out(&data, QIODevice::WriteOnly);
     out << message;
@@ -129,9 +225,8 @@ bool SingleInstance::sendMessage(const QString &message, int timeoutMs)
 
 void SingleInstance::release()
 {
-    if (server) {
-        server->close();
-        server.reset();
-    }
+    // Closing a server removes its socket file.
+    servers.clear();
+    claimed = false;
     lock.unlock();
 }

@@ -7,7 +7,9 @@
 #include <QApplication>
 #include <QDir>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -24,12 +26,17 @@ public:
 
 // Every relative path of the program (settings, hosts/, log/, DNS) lies in its working folder: the
 // executable's own, or the state folder of an installed copy, which keeps its logs there too.
+// Empty text when it cannot be entered: the program then reads and writes nothing anywhere else.
 QString enterWorkingFolder(const Platform &platform)
 {
     const WorkingFolder folder = platform.workingFolder();
+    if (!QDir::setCurrent(folder.path)) {
+        std::fprintf(stderr, "Tarnowlock can't enter its folder '%s': %s\n", qPrintable(folder.path),
+                     std::strerror(errno));
+        return QString();
+    }
     if (folder.installed)
-        QDir(folder.path).mkpath(QStringLiteral("log"));
-    QDir::setCurrent(folder.path);
+        QDir().mkpath(QStringLiteral("log"));
     return folder.path;
 }
 
@@ -39,14 +46,16 @@ int rollBackDns(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     const std::unique_ptr<Platform> platform = createSystemPlatform();
-    SingleInstance instance(SingleInstance::keyFor(enterWorkingFolder(*platform)));
+    const QString folder = enterWorkingFolder(*platform);
+    if (folder.isEmpty())
+        return 1;
+    SingleInstance instance(folder);
     if (instance.isRunning()) {
         std::printf("Tarnowlock is running: its Quit rolls DNS back\n");
         return 1;
     }
     PrintedLog log;
-    DnsControl(*platform, log, QStringLiteral("DNS")).delDNSServer();
-    return 0;
+    return DnsControl(*platform, log, QStringLiteral("DNS")).delDNSServer() ? 0 : 1;
 }
 
 } // namespace
@@ -58,13 +67,21 @@ int main(int argc, char *argv[])
 
     QApplication application(argc, argv);
     const std::unique_ptr<Platform> platform = createSystemPlatform();
-    SingleInstance instance(SingleInstance::keyFor(enterWorkingFolder(*platform)));
+    const QString folder = enterWorkingFolder(*platform);
+    if (folder.isEmpty())
+        return 1;
+    SingleInstance instance(folder);
     QApplication::setQuitOnLastWindowClosed(false);
 
     // A termination request during start-up is served once the event loop runs.
     platform->quitOnTerminationRequest();
 
     const auto window = std::make_unique<MainWindow>(argc, *platform, &instance);
+    if (platform->terminationRequested()) {
+        // It came while a start-up box was open: end as Quit would, undoing what the start did.
+        window->cleanUp();
+        return 0;
+    }
     QObject::connect(&instance, &SingleInstance::messageReceived, window.get(), &QWidget::showNormal);
     QObject::connect(&application, &QCoreApplication::aboutToQuit, window.get(), &MainWindow::cleanUp);
 

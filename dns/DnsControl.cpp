@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 
 #include <QFile>
+#include <QSaveFile>
 
 namespace {
 
@@ -94,16 +95,18 @@ void DnsControl::addDNSServer()
     platform.registerDns();
 }
 
-void DnsControl::delDNSServer()
+bool DnsControl::delDNSServer()
 {
     say(QStringLiteral("Rolling back DNS..."), LogLevel::Begins);
     QFile file(rollBackPath);
     if (!openRegularFile(file, QIODevice::ReadOnly)) {
         say(QStringLiteral("DNS has not been changed!"), LogLevel::Succeeds);
-        return;
+        return true;
     }
     const QList<QByteArray> lines = file.readAll().split('\n');
+    file.close();
     const QStringList interfaces = platform.nameServers().interfaces();
+    QByteArray kept; // the records whose servers did not take
     for (int i = 0; i < lines.size(); ++i) {
         // Only a line ended by a line feed is a whole record; a run killed while writing leaves a part.
         const bool ended = i + 1 < lines.size();
@@ -117,43 +120,57 @@ void DnsControl::delDNSServer()
                 LogLevel::Fails);
             continue;
         }
-        restore(line.left(blank), line.mid(blank + 1), interfaces);
+        if (!restore(line.left(blank), line.mid(blank + 1), interfaces))
+            kept += lines.at(i) + '\n';
     }
     platform.registerDns();
-    file.close();
-    file.remove();
+    if (!kept.isEmpty()) {
+        // A record that cannot be rewritten stays whole, which is as sound: the servers of the lines
+        // that took already read as recorded next time.
+        QSaveFile rest(rollBackPath);
+        if (rest.open(QIODevice::WriteOnly) && rest.write(kept) == kept.size())
+            rest.commit();
+        return false;
+    }
     say(QStringLiteral("DNS rolled back!"), LogLevel::Succeeds);
+    return file.remove();
 }
 
-void DnsControl::restore(const QString &interfacePath, const QString &previous, const QStringList &interfaces)
+// False when the servers did not take, so that the record stays for a run with rights.
+bool DnsControl::restore(const QString &interfacePath, const QString &previous, const QStringList &interfaces)
 {
-    // Only the interfaces of the store are ever written, whatever the file names.
+    // Only the interfaces of the store are ever written, whatever the file names; a record of
+    // another can never be restored.
     if (!interfaces.contains(interfacePath)) {
         say(QStringLiteral("Can't roll back DNS of %1: no such interface").arg(interfacePath),
             LogLevel::Fails);
-        return;
+        return true;
     }
     NameServerStore &store = platform.nameServers();
     const QString current = store.nameServer(interfacePath);
     if (current == previous)
-        return;
+        return true;
     QStringList servers = current.split(QLatin1Char(','));
     const int local = localServerIn(servers);
-    if (local == 0) {
-        store.setNameServer(interfacePath, previous);
-        return;
-    }
     // Someone else set the servers after us: theirs stay, only our entry goes.
     if (local < 0) {
         say(QStringLiteral("DNS of %1 was changed by another program; left as it is").arg(interfacePath),
             LogLevel::Succeeds);
-        return;
+        return true;
     }
     servers.removeAt(local);
-    store.setNameServer(interfacePath, servers.join(QLatin1Char(',')));
-    say(QStringLiteral("DNS of %1 was changed by another program; removed only 127.0.0.1 from it")
-            .arg(interfacePath),
-        LogLevel::Succeeds);
+    const QString wanted = local == 0 ? previous : servers.join(QLatin1Char(','));
+    store.setNameServer(interfacePath, wanted);
+    if (store.nameServer(interfacePath) != wanted) {
+        say(QStringLiteral("Can't roll back DNS of %1! Please 'Run as administrator'").arg(interfacePath),
+            LogLevel::Fails);
+        return false;
+    }
+    if (local > 0)
+        say(QStringLiteral("DNS of %1 was changed by another program; removed only 127.0.0.1 from it")
+                .arg(interfacePath),
+            LogLevel::Succeeds);
+    return true;
 }
 
 void DnsControl::flushDNSCache()

@@ -16,14 +16,16 @@ public:
 
     // Puts 127.0.0.1 first on every interface that has its own name servers.
     void addDNSServer();
-    // Restores the recorded name servers and deletes the roll-back file.
-    void delDNSServer();
+    // Restores the recorded name servers. A record goes once its servers read back as recorded
+    // (or its interface is gone); the others stay in the roll-back file, which goes when empty.
+    // True when nothing is left recorded.
+    bool delDNSServer();
     // Flushes the resolver cache.
     void flushDNSCache();
 
 private:
     void say(const QString &text, int level);
-    void restore(const QString &interfacePath, const QString &previous, const QStringList &interfaces);
+    bool restore(const QString &interfacePath, const QString &previous, const QStringList &interfaces);
 
     Platform &platform;
     LogSink &log;

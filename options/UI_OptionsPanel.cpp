@@ -270,7 +270,9 @@ void UI_OptionsPanel::editorLineChanged(const QString &) {}
 
 void UI_OptionsPanel::launchChanged()
 {
-    platform.setStartupEntry(launchBox->isChecked(), platform.executablePath());
+    const QString reason = platform.setStartupEntry(launchBox->isChecked(), platform.executablePath());
+    if (!reason.isEmpty())
+        log({QStringLiteral("Can't change the start-up entry: %1").arg(reason), LogLevel::Fails});
 }
 
 void UI_OptionsPanel::selectedChanged(int id)

@@ -2,18 +2,18 @@
 
 #include "platform/FileReplace.h"
 #include "platform/LinuxDesktopUser.h"
+#include "platform/LinuxUserFiles.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -27,6 +27,7 @@ constexpr int elevationPollMs = 100;
 const QString startupEntryName = QStringLiteral("Tarnowlock.desktop");
 
 int terminationPipe[2] = {-1, -1};
+bool terminating = false;
 
 void onTerminationSignal(int)
 {
@@ -34,14 +35,25 @@ void onTerminationSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(terminationPipe[0], &byte, 1);
 }
 
-// The first field of a process's command line, or a null array once the process is gone.
-QByteArray commandOf(qint64 pid)
+enum class Elevation { Asking, Started, Gone };
+
+// What became of the pkexec process `pid`, which runs `executable` once the user has said yes. Its
+// /proc entry may be hidden from us (a setuid process under hidepid), so where it cannot be read
+// the process's rights tell: ours to signal while it asks, root's once it has switched to run the
+// program, gone when declined.
+Elevation elevationOf(qint64 pid, const QByteArray &executable)
 {
+    if (pid <= 0)
+        return Elevation::Gone;
     QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
-    if (!cmdline.open(QIODevice::ReadOnly))
-        return QByteArray();
-    const QByteArray all = cmdline.readAll();
-    return all.left(all.indexOf('\0'));
+    if (cmdline.open(QIODevice::ReadOnly)) {
+        const QByteArray all = cmdline.readAll();
+        if (!all.isEmpty()) // a process that has ended but is not yet reaped shows none
+            return all.left(all.indexOf('\0')) == executable ? Elevation::Started : Elevation::Asking;
+    }
+    if (::kill(pid_t(pid), 0) == 0)
+        return Elevation::Asking;
+    return errno == EPERM ? Elevation::Started : Elevation::Gone;
 }
 
 } // namespace
@@ -125,13 +137,12 @@ void LinuxPlatform::startElevated(const QString &executable, std::function<void(
     QElapsedTimer clock;
     clock.start();
     QObject::connect(poll, &QTimer::timeout, poll, [=] {
-        const QByteArray command = pid == 0 ? QByteArray() : commandOf(pid);
-        const bool started = command == wanted;
-        if (!started && !command.isNull() && clock.elapsed() < elevationTimeoutMs)
+        const Elevation state = elevationOf(pid, wanted);
+        if (state == Elevation::Asking && clock.elapsed() < elevationTimeoutMs)
             return;
         poll->stop();
         poll->deleteLater();
-        done(started);
+        done(state == Elevation::Started);
     });
     poll->start(elevationPollMs);
 }
@@ -196,35 +207,17 @@ QByteArray LinuxPlatform::desktopEntry(const QString &executable)
            "X-GNOME-Autostart-enabled=true\n";
 }
 
-void LinuxPlatform::setStartupEntry(bool enabled, const QString &executable)
+QString LinuxPlatform::setStartupEntry(bool enabled, const QString &executable)
 {
-    // The entry belongs to the desktop user, also when root writes it for them; the machine-wide
-    // autostart folder is the administrator's, never ours.
-    const DesktopUser user = desktopUser();
-    QString folder = paths.userAutostartDir;
-    if (folder.isEmpty()) {
-        if (user.home.isEmpty())
-            return;
-        folder = user.home + QStringLiteral("/.config/autostart");
-    }
-    const QString entry = folder + QLatin1Char('/') + startupEntryName;
-    if (!enabled) {
-        QFile::remove(entry);
-        return;
-    }
-    // Folders made on the way are the user's too, or their session could not write them later.
-    QStringList made;
-    for (QString at = folder; !QFileInfo::exists(at); at = QFileInfo(at).path())
-        made.prepend(at);
-    QDir().mkpath(folder);
-    QSaveFile file(entry);
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(desktopEntry(executable));
-    if (!file.commit())
-        return;
-    for (const QString &path : made << entry)
-        [[maybe_unused]] const int owned = ::chown(QFile::encodeName(path).constData(), user.uid, user.gid);
+    // The entry belongs to the desktop user and lies in their home, so it is written as them, also
+    // when root runs for them; the machine-wide autostart folder is the administrator's, never ours.
+    DesktopUser user = desktopUser();
+    if (!paths.userHome.isEmpty())
+        user.home = paths.userHome;
+    if (user.home.isEmpty())
+        return QStringLiteral("user %1 has no home folder").arg(user.uid);
+    return changeUserFile(user, {QStringLiteral(".config"), QStringLiteral("autostart")}, startupEntryName,
+                          enabled ? std::optional(desktopEntry(executable)) : std::nullopt);
 }
 
 void LinuxPlatform::quitOnTerminationRequest()
@@ -237,7 +230,9 @@ void LinuxPlatform::quitOnTerminationRequest()
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
         char byte;
         [[maybe_unused]] const ssize_t got = ::read(terminationPipe[1], &byte, 1);
-        QCoreApplication::quit();
+        terminating = true;
+        // Unlike quit(), exit() also ends the loop of a box open before the event loop runs.
+        QCoreApplication::exit(0);
     });
     struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
@@ -245,6 +240,11 @@ void LinuxPlatform::quitOnTerminationRequest()
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signal, &action, nullptr);
+}
+
+bool LinuxPlatform::terminationRequested() const
+{
+    return terminating;
 }
 
 std::unique_ptr<Platform> createSystemPlatform()

@@ -10,7 +10,7 @@ struct LinuxPaths {
     QString etcDir = QStringLiteral("/etc/");
     QString resolvConf = QStringLiteral("/etc/resolv.conf");
     QString resolvedRunDir = QStringLiteral("/run/systemd/resolve"); // present while systemd-resolved runs
-    QString userAutostartDir; // empty: ~/.config/autostart of the desktop user
+    QString userHome; // empty: the desktop user's home from the password database
     QString pkexec = QStringLiteral("pkexec");
     InstallLayout layout = builtInstallLayout();
 };
@@ -40,8 +40,9 @@ public:
     void registerDns() override;
     bool flushDnsCache() override;
 
-    void setStartupEntry(bool enabled, const QString &executable) override;
+    QString setStartupEntry(bool enabled, const QString &executable) override;
     void quitOnTerminationRequest() override;
+    bool terminationRequested() const override;
 
     // The autostart entry's text for `executable`.
     static QByteArray desktopEntry(const QString &executable);

@@ -52,12 +52,16 @@ public:
     virtual bool flushDnsCache() = 0;
 
     // Start-up entry of the desktop user: written to start `executable` hidden when `enabled`, else
-    // removed. On Windows the machine-wide one is always removed.
-    virtual void setStartupEntry(bool enabled, const QString &executable) = 0;
+    // removed. On Windows the machine-wide one is always removed. Returns an empty text when done,
+    // else why not.
+    virtual QString setStartupEntry(bool enabled, const QString &executable) = 0;
 
     // Makes the system's termination requests (log-off, SIGTERM and the like) quit the
     // application through its event loop, so that its clean-up runs.
     virtual void quitOnTerminationRequest() = 0;
+    // True once such a request came. One that comes while a box of the start-up is open closes it,
+    // before the event loop runs, and start-up ends the program in its place.
+    virtual bool terminationRequested() const = 0;
 };
 
 // The implementation for the system the program was built for.

@@ -163,20 +163,32 @@ bool WindowsPlatform::flushDnsCache()
     return finished;
 }
 
-void WindowsPlatform::setStartupEntry(bool enabled, const QString &executable)
+QString WindowsPlatform::setStartupEntry(bool enabled, const QString &executable)
 {
+    // Only an administrator may remove the machine-wide value; the user's own is what is reported.
     QSettings(machineRunKey, QSettings::NativeFormat).remove(runValueName);
     QSettings user(userRunKey, QSettings::NativeFormat);
     const QString command = windowsRunCommand(executable);
-    if (enabled && !command.isEmpty())
+    if (enabled && command.isEmpty())
+        return QStringLiteral("'%1' can't be written as a command line").arg(executable);
+    if (enabled)
         user.setValue(runValueName, command);
-    else if (!enabled)
+    else
         user.remove(runValueName);
+    user.sync();
+    if (user.status() != QSettings::NoError)
+        return QStringLiteral("can't write the value '%1' of '%2'").arg(runValueName, userRunKey);
+    return QString();
 }
 
 void WindowsPlatform::quitOnTerminationRequest()
 {
     // Log-off and shut-down already end the event loop through aboutToQuit.
+}
+
+bool WindowsPlatform::terminationRequested() const
+{
+    return false; // nothing asks but the session's end, which aboutToQuit serves
 }
 
 std::unique_ptr<Platform> createSystemPlatform()

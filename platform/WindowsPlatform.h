@@ -26,8 +26,9 @@ public:
     void registerDns() override;
     bool flushDnsCache() override;
 
-    void setStartupEntry(bool enabled, const QString &executable) override;
+    QString setStartupEntry(bool enabled, const QString &executable) override;
     void quitOnTerminationRequest() override;
+    bool terminationRequested() const override;
 
 private:
     WindowsNameServerStore registry;

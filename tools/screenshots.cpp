@@ -71,7 +71,7 @@ int main(int argc, char *argv[])
     paths.hostsFile = folder.filePath(QStringLiteral("hosts.system"));
     paths.etcDir = folder.path() + QLatin1Char('/');
     paths.resolvConf = folder.filePath(QStringLiteral("resolv.conf"));
-    paths.userAutostartDir = folder.filePath(QStringLiteral("autostart"));
+    paths.userHome = folder.path();
     paths.resolvedRunDir = folder.filePath(QStringLiteral("resolved")); // absent: no cache to flush
     LinuxPlatform platform(paths);
 

@@ -5,15 +5,20 @@
 #include "tests/support/Sandbox.h"
 #include "tests/support/TestFiles.h"
 
+#include "platform/LinuxPlatform.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
 
 #include <csignal>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -72,6 +77,10 @@ private slots:
     void failedBindIsReported();
     void secondStartHandsOver_data();
     void secondStartHandsOver();
+    void squatterStopsNothing();
+    void installedCopyWithoutRights_data();
+    void installedCopyWithoutRights();
+    void elevationSeenUnderHiddenProc();
 
 private:
     // Starts the program; true once it answers for a ruled name on 127.0.0.1:53.
@@ -242,6 +251,87 @@ void TestProgram::secondStartHandsOver()
         QCOMPARE(DnsTestClient().askUntilServed("www.blocked.test", 53, 5000), QStringLiteral("0.0.0.0"));
     QVERIFY(program->stop(SIGTERM));
     QCOMPARE(readWholeFile(resolvConfPath), resolvConf);
+}
+
+// Another local user (65534) holds the public instance name before any start: it stops neither a
+// start, nor the hand-over to it, nor the roll back after a kill.
+void TestProgram::squatterStopsNothing()
+{
+    QProcess squatter;
+    squatter.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
+                               "import hashlib, os, socket, sys, time\n"
+                               "key = hashlib.sha1(os.path.realpath(sys.argv[1]).encode()).hexdigest()[:16]\n"
+                               "s = socket.socket(socket.AF_UNIX)\n"
+                               "s.bind(b'\\0tarnowlock-' + key.encode())\n"
+                               "s.listen()\n"
+                               "print('bound', flush=True)\n"
+                               "time.sleep(300)",
+                               folder->path()});
+    QVERIFY(squatter.waitForReadyRead(10000));
+    qputenv("PKEXEC_UID", "4242");
+    QVERIFY(serve());
+    QCOMPARE(program->runAgain(4242), 0);
+    QVERIFY(program->stop(SIGKILL));
+    QCOMPARE(QProcess::execute(folder->filePath("tarnowlock"), {"--roll-back-dns"}), 0);
+    QCOMPARE(readWholeFile(resolvConfPath), resolvConf);
+    squatter.kill();
+    squatter.waitForFinished();
+}
+
+// The installed copy started by the desktop user, beside a state folder of root's.
+void TestProgram::installedCopyWithoutRights_data()
+{
+    QTest::addColumn<int>("stateMode");
+    QTest::newRow("a folder it cannot enter: exit 1, nothing written anywhere") << 0700;
+    QTest::newRow("settings it cannot create: SIGTERM ends the start-up box") << 0755;
+}
+
+void TestProgram::installedCopyWithoutRights()
+{
+    QFETCH(int, stateMode);
+    // A /usr/local of this test's own, where the executable is the installed copy.
+    const QString prefix = QStringLiteral(TARNOWLOCK_INSTALL_PREFIX);
+    QVERIFY2(prefix != "/usr" && prefix != "/", "the suite needs a build installing elsewhere than /usr");
+    QCOMPARE(QProcess::execute("mount", {"-t", "tmpfs", "tmpfs", prefix}), 0);
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"--lazy", prefix}); });
+    const QString state = QStringLiteral(TARNOWLOCK_STATE_DIR);
+    const QString bin = QFileInfo(QStringLiteral(TARNOWLOCK_INSTALLED_EXECUTABLE)).path();
+    QVERIFY(QDir().mkpath(state) && QDir().mkpath(bin) && ::chmod(qPrintable(state), mode_t(stateMode)) == 0);
+    qputenv("PKEXEC_UID", "4242");
+    ProgramUnderTest installed(bin, state);
+    if (stateMode == 0700) {
+        QCOMPARE(installed.runAgain(4242), 1);
+        QCOMPARE(QDir(bin).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"tarnowlock"});
+        QCOMPARE(QDir(state).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"log"});
+    } else {
+        QVERIFY(installed.start(4242)); // held by the box, whose loop acknowledges
+        QVERIFY(installed.stop(SIGTERM));
+        QCOMPARE(installed.process().exitCode(), 0);
+    }
+}
+
+// Under a /proc that hides other users' processes, a pkexec that has become root counts as the
+// elevated copy, not as a declined prompt.
+void TestProgram::elevationSeenUnderHiddenProc()
+{
+    QCOMPARE(QProcess::execute("mount", {"-t", "proc", "-o", "hidepid=2,gid=4343", "proc", "/proc"}), 0);
+    const auto unmount = qScopeGuard([] { QProcess::execute("umount", {"/proc"}); });
+    const QString setuidRoot = folder->filePath("setpriv");
+    QVERIFY(QFile::copy("/usr/bin/setpriv", setuidRoot) && ::chmod(qPrintable(setuidRoot), 04755) == 0);
+    LinuxPaths paths;
+    paths.pkexec = folder->filePath("pkexec");
+    // pkexec asks as the user, then runs the program as root in the same process.
+    QVERIFY(writeWholeFile(paths.pkexec, "#!/bin/bash\nsleep 0.5\nexec " + setuidRoot.toUtf8() +
+                                             " --reuid=0 --regid=0 --clear-groups -- "
+                                             "bash -c 'exec -a \"$0\" sleep 5' \"${@: -1}\"\n"));
+    QVERIFY(::chmod(qPrintable(paths.pkexec), 0755) == 0 && ::chmod(qPrintable(folder->path()), 0755) == 0);
+    std::optional<bool> started;
+    QVERIFY(::setresuid(4242, 4242, 0) == 0);
+    LinuxPlatform(paths).startElevated(folder->filePath("tarnowlock"),
+                                       [&](bool result) { started = result; });
+    const bool answered = QTest::qWaitFor([&] { return started.has_value(); }, 10000);
+    QVERIFY(::setresuid(0, 0, 0) == 0);
+    QVERIFY(answered && *started);
 }
 
 TARNOWLOCK_SANDBOXED_TEST_MAIN(TestProgram)

@@ -23,7 +23,7 @@ public:
     void setNameServer(const QString &interfacePath, const QString &servers) override
     {
         writes << interfacePath + u'=' + servers;
-        if (values.contains(interfacePath))
+        if (values.contains(interfacePath) && !refused.contains(interfacePath))
             values[interfacePath].first = servers;
     }
 
@@ -36,6 +36,7 @@ public:
     QStringList order;
     QMap<QString, std::pair<QString, QString>> values; // NameServer, DhcpNameServer
     QStringList writes;                                // "path=servers", in the order made
+    QStringList refused;                               // interfaces whose writes do not take
 };
 
 // The system as far as a test may touch it: real files, the hosts file being `hostsFile` (which a
@@ -72,8 +73,9 @@ public:
     void registerDns() override {}
     bool flushDnsCache() override { return true; }
 
-    void setStartupEntry(bool, const QString &) override {}
+    QString setStartupEntry(bool, const QString &) override { return QString(); }
     void quitOnTerminationRequest() override {}
+    bool terminationRequested() const override { return false; }
 
     QString hostsFile;
     bool writesSucceed = true;

@@ -11,10 +11,11 @@
 
 // The program makes its own folder the working directory; the offscreen platform comes from the
 // test's environment.
-ProgramUnderTest::ProgramUnderTest(const QString &folder)
-    : dir(folder), executable(QDir(folder).filePath(QStringLiteral("tarnowlock")))
+ProgramUnderTest::ProgramUnderTest(const QString &folder, const QString &workingFolder)
+    : binDir(folder), dir(workingFolder.isEmpty() ? folder : workingFolder),
+      executable(QDir(folder).filePath(QStringLiteral("tarnowlock")))
 {
-    QDir(folder).mkpath(QStringLiteral("log"));
+    QDir(dir).mkpath(QStringLiteral("log"));
     QFile::remove(executable);
     QFile::copy(QStringLiteral(TARNOWLOCK_EXECUTABLE), executable);
 }
@@ -29,6 +30,7 @@ ProgramUnderTest::~ProgramUnderTest()
 void ProgramUnderTest::startIn(QProcess &process, std::optional<uint> user) const
 {
     const QString id = QString::number(user.value_or(0));
+    process.setWorkingDirectory(binDir);
     if (user)
         process.start(QStringLiteral("setpriv"),
                       {"--reuid=" + id, "--regid=" + id, "--clear-groups", executable});
@@ -38,19 +40,17 @@ void ProgramUnderTest::startIn(QProcess &process, std::optional<uint> user) cons
 
 bool ProgramUnderTest::start(std::optional<uint> user)
 {
-    QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther);
+    QFile::setPermissions(binDir, QFile::permissions(binDir) | QFile::ReadOther | QFile::ExeOther);
     if (user) {
         const QString id = QString::number(*user);
-        QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), id + u':' + id, dir});
+        QProcess::execute(QStringLiteral("chown"), {QStringLiteral("-R"), id + u':' + id, binDir});
     }
     startIn(program, user);
     // The running instance acknowledges a message (here an empty text) only from its event loop.
     const QByteArray message(4, '\0');
     const auto ready = [&] {
         QLocalSocket probe;
-        SingleInstance::prepare(probe);
-        probe.connectToServer(SingleInstance::keyFor(dir));
-        return probe.waitForConnected(100) && probe.write(message) == message.size() &&
+        return SingleInstance::connectToRunning(probe, dir, 100) && probe.write(message) == message.size() &&
                probe.waitForReadyRead(2000) && probe.read(1) == "\x01";
     };
     // Started (state Running) first: the acknowledgement may come before that news is handled.

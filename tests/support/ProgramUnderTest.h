@@ -6,10 +6,11 @@
 #include <optional>
 
 // The real tarnowlock executable copied into a folder, which is then its working directory
-// (settings, hosts/, log/, DNS), run with the offscreen platform.
+// (settings, hosts/, log/, DNS) unless it is the installed copy's, run with the offscreen platform
+// from that folder.
 class ProgramUnderTest {
 public:
-    explicit ProgramUnderTest(const QString &folder);
+    explicit ProgramUnderTest(const QString &folder, const QString &workingFolder = QString());
     ~ProgramUnderTest();
 
     // True once its start-up is done and its event loop runs. Started as `user` (user and group
@@ -26,6 +27,7 @@ public:
 private:
     void startIn(QProcess &process, std::optional<uint> user) const;
 
+    QString binDir;
     QString dir;
     QString executable;
     QProcess program;

@@ -67,11 +67,46 @@ private slots:
         f.platform.store.add("eth0", value[1], NameServerStore::absent);
         f.control.addDNSServer(); // a change may be in force: the record of what it replaced stays
         QVERIFY(f.platform.store.writes.isEmpty());
-        f.control.delDNSServer();
+        QVERIFY(f.control.delDNSServer());
         QCOMPARE(f.servers().first(), value[2]);
         QVERIFY(!QFileInfo::exists("DNS"));
         const QString failed = f.log.lines.filter(QRegularExpression("^3 ")).join('\n');
         QVERIFY2(failed.contains(QRegularExpression(value[3])), qPrintable(failed));
+    }
+
+    // Without rights (eth0's writes refused) a record whose servers did not take stays for a run with them.
+    void rollBackRefused_data()
+    {
+        QTest::addColumn<QString>("row"); // file|eth0's servers as found|eth1's|eth0's in the end|file left
+        QTest::newRow("refused: kept") << "eth0 9.9.9.9\n|127.0.0.1,9.9.9.9|8.8.4.4|9.9.9.9|eth0 9.9.9.9\n";
+        QTest::newRow("only the refused line stays")
+            << "eth1 8.8.4.4\neth0 9.9.9.9\n|127.0.0.1,9.9.9.9|127.0.0.1,8.8.4.4|9.9.9.9|eth0 9.9.9.9\n";
+        QTest::newRow("ours among theirs: kept")
+            << "eth0 9.9.9.9\n|1.1.1.1,127.0.0.1|8.8.4.4|1.1.1.1|eth0 9.9.9.9\n";
+        QTest::newRow("damaged, gone interface: dropped")
+            << "eth0\neth7 1.1.1.1\neth0 9.9.9.9\n|127.0.0.1,9.9.9.9|8.8.4.4|9.9.9.9|eth0 9.9.9.9\n";
+        QTest::newRow("already back: goes") << "eth0 9.9.9.9\n|9.9.9.9|8.8.4.4|9.9.9.9|";
+        QTest::newRow("set by another: goes") << "eth0 9.9.9.9\n|1.1.1.1|8.8.4.4|1.1.1.1|";
+    }
+    void rollBackRefused()
+    {
+        QFETCH(QString, row);
+        const QStringList value = row.split('|');
+        Fixture f;
+        QVERIFY(writeWholeFile("DNS", value[0].toUtf8()));
+        f.platform.store.add("eth0", value[1], NameServerStore::absent);
+        f.platform.store.add("eth1", value[2], NameServerStore::absent);
+        f.platform.store.refused = {"eth0"};
+        const bool left = !value[4].isEmpty();
+        QCOMPARE(f.control.delDNSServer(), !left);
+        QCOMPARE(QString::fromUtf8(readWholeFile("DNS")), left ? value[4] : "<unreadable>");
+        QCOMPARE(f.log.lines.filter("3 Can't roll back DNS of eth0! Please 'Run as administrator'").size(),
+                 qsizetype(left));
+        QCOMPARE(f.log.lines.contains("2 DNS rolled back!"), !left);
+        f.platform.store.refused.clear(); // the next run has rights
+        QVERIFY(f.control.delDNSServer());
+        QVERIFY(!QFileInfo::exists("DNS"));
+        QCOMPARE(f.servers(), QStringList({value[3], "8.8.4.4"}));
     }
 
     // 127.0.0.1 put first and taken away again: every other line kept, the very same bytes back.

@@ -1,4 +1,3 @@
-#include "platform/LinuxDesktopUser.h"
 #include "platform/LinuxPlatform.h"
 #include "platform/WindowsCommands.h"
 #include "tests/support/TestFiles.h"
@@ -9,6 +8,7 @@
 #include <QTimer>
 
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestPlatform : public QObject {
@@ -110,35 +110,70 @@ private slots:
         QCOMPARE(LinuxPlatform().defaultEditor(), "mousepad");
     }
 
+    // Root writes for user 4242, who elevated, in their temporary home, where they planted `planted`.
     void startupEntry_data()
     {
-        QTest::addColumn<QByteArray>("elevatingUser"); // PKEXEC_UID; none: root's own
-        QTest::addColumn<QString>("home");
-        QTest::newRow("the user who elevated") << QByteArray("2") << "/bin";
-        QTest::newRow("not elevated") << QByteArray() << "/root";
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<QString>("reason"); // a part of it; empty: done
+        QTest::newRow("written for the user") << "" << true << "";
+        QTest::newRow("removed again") << "entry" << false << "";
+        QTest::newRow("nothing to remove") << "" << false << "";
+        QTest::newRow("entry links to a root-only file")
+            << "entry link" << true << "/.config/autostart/Tarnowlock.desktop' is a symbolic link";
+        QTest::newRow("autostart links to a root folder")
+            << "folder link" << true << "/.config/autostart' is a symbolic link";
+        QTest::newRow("~/.config owned by root") << "root config" << true << "/.config' is not owned by 4242";
     }
     void startupEntry()
     {
-        QFETCH(QByteArray, elevatingUser);
-        QFETCH(QString, home);
+        QFETCH(QString, planted);
+        QFETCH(bool, enabled);
+        QFETCH(QString, reason);
         if (::geteuid() != 0)
             QSKIP("writing for another user needs root");
-        qputenv("PKEXEC_UID", elevatingUser);
+        qputenv("PKEXEC_UID", "4242");
         const auto restore = qScopeGuard([] { qunsetenv("PKEXEC_UID"); });
-        QCOMPARE(desktopUser().home, home); // ~/.config/autostart of that user, when not redirected
+        const auto byUser = [](const QString &path) {
+            return ::lchown(QFile::encodeName(path).constData(), 4242, 4242) == 0;
+        };
+        const auto ownerOf = [](const QString &path) {
+            struct stat status = {};
+            return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? qint64(status.st_uid) : -1;
+        };
+        ProgramFolder home;
+        QTemporaryDir outside; // root's alone
+        const QString secret = outside.filePath("secret"), config = home.path(".config"),
+                      autostart = config + "/autostart", entry = autostart + "/Tarnowlock.desktop";
+        QVERIFY(writeWholeFile(secret, "root's\n") && byUser(home.path()));
+        if (planted == "root config" || planted == "folder link")
+            QVERIFY(QDir().mkdir(config) && (planted == "root config" || byUser(config)));
+        if (planted == "folder link")
+            QVERIFY(QFile::link(outside.path(), autostart) && byUser(autostart));
+        if (planted == "entry link")
+            QVERIFY(QDir().mkpath(autostart) && byUser(config) && byUser(autostart) &&
+                    QFile::link(secret, entry) && byUser(entry));
 
-        ProgramFolder folder;
         LinuxPaths paths;
-        paths.userAutostartDir = folder.path("config/autostart");
-        const QString entry = folder.path("config/autostart/Tarnowlock.desktop");
+        paths.userHome = home.path();
         LinuxPlatform platform(paths);
-        platform.setStartupEntry(true, QStringLiteral("/opt/my \"$`100%\\/t"));
-        QVERIFY(
-            readWholeFile(entry).contains("\nExec=\"/opt/my \\\\\"\\\\$\\\\`100%%\\\\\\\\/t\" -silent\n"));
-        for (const QString &path : {folder.path("config"), folder.path("config/autostart"), entry})
-            QCOMPARE(QFileInfo(path).ownerId(), elevatingUser.toUInt());
-        platform.setStartupEntry(false, QString());
-        QVERIFY(!QFileInfo::exists(entry));
+        const QString executable = QStringLiteral("/opt/my \"$`100%\\/t");
+        if (planted == "entry")
+            QCOMPARE(platform.setStartupEntry(true, executable), QString());
+        const QString result = platform.setStartupEntry(enabled, executable);
+        QVERIFY2(reason.isEmpty() ? result.isEmpty() : result.contains(reason), qPrintable(result));
+
+        const bool written = enabled && reason.isEmpty();
+        QCOMPARE(
+            readWholeFile(entry).contains("\nExec=\"/opt/my \\\\\"\\\\$\\\\`100%%\\\\\\\\/t\" -silent\n"),
+            written);
+        for (const QString &path : {config, autostart, entry})
+            QVERIFY(!written || ownerOf(path) == 4242);
+        QVERIFY(enabled || ownerOf(entry) == -1);
+        QVERIFY(ownerOf(entry) != 0);
+        QCOMPARE(QDir(outside.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"secret"});
+        QCOMPARE(readWholeFile(secret), "root's\n");
     }
 };
 
