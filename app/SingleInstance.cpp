@@ -42,6 +42,16 @@ QList<QByteArray> addressesFor(const QString &programDir)
     return {QFile::encodeName(path), QByteArray(1, '\0') + keyFor(programDir).toUtf8()};
 }
 
+// True when the peer of `descriptor` listens on an instance's own socket: connect follows a link
+// that the folder's owner may have put in its place, to a socket of some other program of root's.
+bool instanceSocket(int descriptor, const QByteArray &address)
+{
+    const QByteArray bound = peerAddress(descriptor);
+    return address.startsWith('\0')
+               ? bound == address
+               : bound == QFile::encodeName(socketName) || bound.endsWith('/' + socketName.toUtf8());
+}
+
 // A descriptor connected to the trusted peer listening on `address`, or -1; `other` tells whether
 // a process that is no trusted peer listens there, `stale` whether a socket file is left unserved.
 int connectTrusted(const QByteArray &address, bool *other = nullptr, bool *stale = nullptr)
@@ -49,7 +59,7 @@ int connectTrusted(const QByteArray &address, bool *other = nullptr, bool *stale
     const int descriptor = connectLocal(address, probeTimeoutMs);
     if (stale)
         *stale = descriptor < 0 && errno == ECONNREFUSED && !address.startsWith('\0');
-    const bool trusted = descriptor >= 0 && isTrustedPeer(descriptor);
+    const bool trusted = descriptor >= 0 && isTrustedPeer(descriptor) && instanceSocket(descriptor, address);
     if (other)
         *other = descriptor >= 0 && !trusted;
     if (descriptor >= 0 && !trusted)

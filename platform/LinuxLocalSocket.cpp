@@ -54,6 +54,18 @@ int connectLocal(const QByteArray &address, int timeoutMs)
     return result == 0 ? descriptor : failed(descriptor);
 }
 
+QByteArray peerAddress(int descriptor)
+{
+    sockaddr_un socketAddress = {};
+    socklen_t length = sizeof(socketAddress);
+    if (::getpeername(descriptor, reinterpret_cast<sockaddr *>(&socketAddress), &length) != 0 ||
+        length <= offsetof(sockaddr_un, sun_path))
+        return QByteArray();
+    const QByteArray address(socketAddress.sun_path, qsizetype(length - offsetof(sockaddr_un, sun_path)));
+    // A path comes with its terminating zero, an abstract name without.
+    return address.startsWith('\0') ? address : QByteArray(address.constData());
+}
+
 int listenLocal(const QByteArray &address)
 {
     sockaddr_un socketAddress;

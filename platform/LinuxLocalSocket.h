@@ -9,6 +9,8 @@
 
 // A descriptor connected to `address`, or -1 with errno set (ENOENT, ECONNREFUSED: nobody listens).
 int connectLocal(const QByteArray &address, int timeoutMs);
+// The address the socket at the other end of `descriptor` was bound to, as its owner gave it.
+QByteArray peerAddress(int descriptor);
 // A descriptor listening on `address`, which any local user may connect to, or -1 with errno set
 // (EADDRINUSE: the address is taken).
 int listenLocal(const QByteArray &address);
