@@ -254,7 +254,8 @@ void TestProgram::secondStartHandsOver()
 }
 
 // Another local user (65534) holds the public instance name before any start: it stops neither a
-// start, nor the hand-over to it, nor the roll back after a kill.
+// start, nor the hand-over to it, nor the roll back after a kill. A roll back without rights keeps
+// its record for one with them.
 void TestProgram::squatterStopsNothing()
 {
     QProcess squatter;
@@ -272,8 +273,13 @@ void TestProgram::squatterStopsNothing()
     QVERIFY(serve());
     QCOMPARE(program->runAgain(4242), 0);
     QVERIFY(program->stop(SIGKILL));
-    QCOMPARE(QProcess::execute(folder->filePath("tarnowlock"), {"--roll-back-dns"}), 0);
+    const QByteArray record = readWholeFile(folder->filePath("DNS"));
+    QCOMPARE(program->runAgain(4242, {"--roll-back-dns"}), 1);
+    QCOMPARE(readWholeFile(folder->filePath("DNS")), record);
+    QVERIFY(readWholeFile(resolvConfPath) != resolvConf);
+    QCOMPARE(program->runAgain(std::nullopt, {"--roll-back-dns"}), 0);
     QCOMPARE(readWholeFile(resolvConfPath), resolvConf);
+    QVERIFY(!QFile::exists(folder->filePath("DNS")));
     squatter.kill();
     squatter.waitForFinished();
 }

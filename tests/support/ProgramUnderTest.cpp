@@ -27,15 +27,17 @@ ProgramUnderTest::~ProgramUnderTest()
     program.waitForFinished(5000);
 }
 
-void ProgramUnderTest::startIn(QProcess &process, std::optional<uint> user) const
+void ProgramUnderTest::startIn(QProcess &process, std::optional<uint> user,
+                               const QStringList &arguments) const
 {
     const QString id = QString::number(user.value_or(0));
     process.setWorkingDirectory(binDir);
     if (user)
         process.start(QStringLiteral("setpriv"),
-                      {"--reuid=" + id, "--regid=" + id, "--clear-groups", executable});
+                      QStringList{"--reuid=" + id, "--regid=" + id, "--clear-groups", executable} +
+                          arguments);
     else
-        process.start(executable, {});
+        process.start(executable, arguments);
 }
 
 bool ProgramUnderTest::start(std::optional<uint> user)
@@ -67,10 +69,10 @@ bool ProgramUnderTest::stop(int signal)
     return program.waitForFinished(15000);
 }
 
-int ProgramUnderTest::runAgain(std::optional<uint> user)
+int ProgramUnderTest::runAgain(std::optional<uint> user, const QStringList &arguments)
 {
     QProcess again;
-    startIn(again, user);
+    startIn(again, user, arguments);
     const bool ended = again.waitForFinished(20000) && again.exitStatus() == QProcess::NormalExit;
     return ended ? again.exitCode() : -1; // a copy still running is killed as `again` goes
 }

@@ -19,13 +19,13 @@ public:
     // Sends `signal`; true when it has ended within 15 s.
     bool stop(int signal);
     // Runs another copy from the same folder to its end: its exit code, or -1 if it crashed or hung.
-    int runAgain(std::optional<uint> user = {});
+    int runAgain(std::optional<uint> user = {}, const QStringList &arguments = {});
     QProcess &process() { return program; }
     // The text of the only log file in log/, or empty text.
     QString logText() const;
 
 private:
-    void startIn(QProcess &process, std::optional<uint> user) const;
+    void startIn(QProcess &process, std::optional<uint> user, const QStringList &arguments = {}) const;
 
     QString binDir;
     QString dir;
