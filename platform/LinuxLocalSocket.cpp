@@ -25,6 +25,14 @@ bool addressOf(const QByteArray &address, sockaddr_un &socketAddress, socklen_t 
     return true;
 }
 
+// A new stream socket for `address`, or -1 with errno set.
+int socketFor(const QByteArray &address, sockaddr_un &socketAddress, socklen_t &length)
+{
+    if (!addressOf(address, socketAddress, length))
+        return -1;
+    return ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
 int failed(int descriptor)
 {
     const int error = errno;
@@ -39,9 +47,7 @@ int connectLocal(const QByteArray &address, int timeoutMs)
 {
     sockaddr_un socketAddress;
     socklen_t length = 0;
-    if (!addressOf(address, socketAddress, length))
-        return -1;
-    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int descriptor = socketFor(address, socketAddress, length);
     if (descriptor < 0)
         return -1;
     // A full backlog makes connect wait, at most this long.
@@ -70,9 +76,7 @@ int listenLocal(const QByteArray &address)
 {
     sockaddr_un socketAddress;
     socklen_t length = 0;
-    if (!addressOf(address, socketAddress, length))
-        return -1;
-    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int descriptor = socketFor(address, socketAddress, length);
     if (descriptor < 0)
         return -1;
     // Connecting needs write access to the socket's file: made so as it is created, since a chmod
