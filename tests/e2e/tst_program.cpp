@@ -78,8 +78,8 @@ private slots:
     void secondStartHandsOver_data();
     void secondStartHandsOver();
     void squatterStopsNothing();
-    void installedCopyWithoutRights_data();
-    void installedCopyWithoutRights();
+    void folderThatCannotBeEntered();
+    void terminationEndsAStartUpBox();
     void elevationSeenUnderHiddenProc();
 
 private:
@@ -253,14 +253,16 @@ void TestProgram::secondStartHandsOver()
     QCOMPARE(readWholeFile(resolvConfPath), resolvConf);
 }
 
-// Another local user (65534) holds the public instance name before any start: it stops neither a
-// start, nor the hand-over to it, nor the roll back after a kill. A roll back without rights keeps
-// its record for one with them.
+// Another local user (65534) holds the public instance name and the lock on the folder before any
+// start: they stop neither a start, nor the hand-over to it (also after a kill left the folder's
+// socket behind), nor the roll back. A roll back without rights keeps its record for one with them.
 void TestProgram::squatterStopsNothing()
 {
+    QVERIFY(::chmod(qPrintable(folder->path()), 0755) == 0);
     QProcess squatter;
     squatter.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
-                               "import hashlib, os, socket, sys, time\n"
+                               "import fcntl, hashlib, os, socket, sys, time\n"
+                               "fcntl.flock(os.open(sys.argv[1], os.O_RDONLY), fcntl.LOCK_EX)\n"
                                "key = hashlib.sha1(os.path.realpath(sys.argv[1]).encode()).hexdigest()[:16]\n"
                                "s = socket.socket(socket.AF_UNIX)\n"
                                "s.bind(b'\\0tarnowlock-' + key.encode())\n"
@@ -270,9 +272,12 @@ void TestProgram::squatterStopsNothing()
                                folder->path()});
     QVERIFY(squatter.waitForReadyRead(10000));
     qputenv("PKEXEC_UID", "4242");
-    QVERIFY(serve());
-    QCOMPARE(program->runAgain(4242), 0);
-    QVERIFY(program->stop(SIGKILL));
+    for (int run = 0; run < 2; ++run) {
+        program = std::make_unique<ProgramUnderTest>(folder->path());
+        QVERIFY(serve());
+        QCOMPARE(program->runAgain(4242), 0);
+        QVERIFY(program->stop(SIGKILL));
+    }
     const QByteArray record = readWholeFile(folder->filePath("DNS"));
     QCOMPARE(program->runAgain(4242, {"--roll-back-dns"}), 1);
     QCOMPARE(readWholeFile(folder->filePath("DNS")), record);
@@ -284,17 +289,10 @@ void TestProgram::squatterStopsNothing()
     squatter.waitForFinished();
 }
 
-// The installed copy started by the desktop user, beside a state folder of root's.
-void TestProgram::installedCopyWithoutRights_data()
+// The installed copy started by the desktop user, beside a state folder only root may enter:
+// neither a start nor a roll back reads or writes anything anywhere.
+void TestProgram::folderThatCannotBeEntered()
 {
-    QTest::addColumn<int>("stateMode");
-    QTest::newRow("a folder it cannot enter: exit 1, nothing written anywhere") << 0700;
-    QTest::newRow("settings it cannot create: SIGTERM ends the start-up box") << 0755;
-}
-
-void TestProgram::installedCopyWithoutRights()
-{
-    QFETCH(int, stateMode);
     // A /usr/local of this test's own, where the executable is the installed copy.
     const QString prefix = QStringLiteral(TARNOWLOCK_INSTALL_PREFIX);
     QVERIFY2(prefix != "/usr" && prefix != "/", "the suite needs a build installing elsewhere than /usr");
@@ -302,18 +300,24 @@ void TestProgram::installedCopyWithoutRights()
     const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"--lazy", prefix}); });
     const QString state = QStringLiteral(TARNOWLOCK_STATE_DIR);
     const QString bin = QFileInfo(QStringLiteral(TARNOWLOCK_INSTALLED_EXECUTABLE)).path();
-    QVERIFY(QDir().mkpath(state) && QDir().mkpath(bin) && ::chmod(qPrintable(state), mode_t(stateMode)) == 0);
-    qputenv("PKEXEC_UID", "4242");
+    QVERIFY(QDir().mkpath(state) && QDir().mkpath(bin) && ::chmod(qPrintable(state), 0700) == 0);
     ProgramUnderTest installed(bin, state);
-    if (stateMode == 0700) {
-        QCOMPARE(installed.runAgain(4242), 1);
-        QCOMPARE(QDir(bin).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"tarnowlock"});
-        QCOMPARE(QDir(state).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"log"});
-    } else {
-        QVERIFY(installed.start(4242)); // held by the box, whose loop acknowledges
-        QVERIFY(installed.stop(SIGTERM));
-        QCOMPARE(installed.process().exitCode(), 0);
-    }
+    QCOMPARE(installed.runAgain(4242), 1);
+    QCOMPARE(installed.runAgain(4242, {"--roll-back-dns"}), 1);
+    QCOMPARE(QDir(bin).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"tarnowlock"});
+    QCOMPARE(QDir(state).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"log"});
+}
+
+// SIGTERM while the box of a settings file that cannot be created holds the start: the box closes,
+// and the program ends as Quit ends it.
+void TestProgram::terminationEndsAStartUpBox()
+{
+    QVERIFY(QFile::link("/proc/no-settings-here", folder->filePath("settings")));
+    QVERIFY(program->start()); // the box's loop acknowledges
+    QVERIFY(program->stop(SIGTERM));
+    QCOMPARE(program->process().exitCode(), 0);
+    QCOMPARE(readWholeFile(resolvConfPath), resolvConf);
+    QVERIFY(program->logText().contains(QLatin1String(" : DNS rolled back!\n")));
 }
 
 // Under a /proc that hides other users' processes, a pkexec that has become root counts as the

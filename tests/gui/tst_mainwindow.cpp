@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/SingleInstance.h"
 #include "dns/UI_ServerPanel.h"
 #include "log/UI_LogPanel.h"
 #include "options/UI_OptionsPanel.h"
@@ -39,6 +40,19 @@ private slots:
                     .isEmpty()); // cannot start
         // An argument starts it in the tray; port 0 keeps the server off the machine's 53.
         window = std::make_unique<MainWindow>(2, *platform, nullptr, 0);
+    }
+
+    // The shield gives the instance up while the prompt is open, so that the elevated copy can take
+    // it, and takes it back when the prompt is declined.
+    void elevationGivesTheInstanceUp()
+    {
+        SingleInstance instance(folder->path());
+        MainWindow shielded(2, *platform, &instance, 0);
+        std::optional<bool> free;
+        platform->asking = [&] { free = !SingleInstance(folder->path()).isRunning(); };
+        shielded.runAsAdmin();
+        QCOMPARE(free, std::optional<bool>(true));
+        QVERIFY(SingleInstance(folder->path()).isRunning());
     }
 
     void apply_data()

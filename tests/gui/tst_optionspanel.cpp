@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTest>
 
@@ -45,6 +46,24 @@ private slots:
         panel = std::make_unique<UI_OptionsPanel>(platform);
         panel->setLogPanel(&log);
         panel->loadHostsList();
+    }
+
+    // A start-up entry that cannot be changed says why in the log; one that can says nothing.
+    void startupEntryRefusalLogged_data()
+    {
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("refused") << "'/home/u/.config' is not owned by u";
+        QTest::newRow("done") << "";
+    }
+    void startupEntryRefusalLogged()
+    {
+        QFETCH(QString, refusal);
+        platform.startupRefusal = refusal;
+        panel->save();
+        platform.startupRefusal.clear();
+        QCOMPARE(log.lines.filter(QRegularExpression("^3 ")),
+                 refusal.isEmpty() ? QStringList()
+                                   : QStringList{"3 Can't change the start-up entry: " + refusal});
     }
 
     // An empty folder: no settings, no hosts/. A save and a second start keep the whole library.

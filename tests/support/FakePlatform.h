@@ -52,7 +52,13 @@ public:
     WorkingFolder workingFolder() const override { return {QDir::currentPath(), false}; }
 
     bool isAdmin() const override { return true; }
-    void startElevated(const QString &, std::function<void(bool)> done) override { done(false); }
+    // The prompt is declined once `asking` has looked around.
+    void startElevated(const QString &, std::function<void(bool)> done) override
+    {
+        if (asking)
+            asking();
+        done(false);
+    }
 
     bool writeHostsFile(const QStringList &sources) override
     {
@@ -73,11 +79,13 @@ public:
     void registerDns() override {}
     bool flushDnsCache() override { return true; }
 
-    QString setStartupEntry(bool, const QString &) override { return QString(); }
+    QString setStartupEntry(bool, const QString &) override { return startupRefusal; }
     void quitOnTerminationRequest() override {}
     bool terminationRequested() const override { return false; }
 
     QString hostsFile;
+    std::function<void()> asking;
+    QString startupRefusal; // why the start-up entry cannot be changed; empty: it can
     bool writesSucceed = true;
     FakeNameServerStore store;
 };

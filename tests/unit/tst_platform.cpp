@@ -121,8 +121,9 @@ private slots:
         QTest::newRow("nothing to remove") << "" << false << "";
         QTest::newRow("entry links to a root-only file")
             << "entry link" << true << "/.config/autostart/Tarnowlock.desktop' is a symbolic link";
-        QTest::newRow("autostart links to a root folder")
+        QTest::newRow("autostart links to a folder of the user's elsewhere")
             << "folder link" << true << "/.config/autostart' is a symbolic link";
+        QTest::newRow("a leftover of a write cut short") << "leftover" << true << "";
         QTest::newRow("~/.config owned by root") << "root config" << true << "/.config' is not owned by 4242";
     }
     void startupEntry()
@@ -142,14 +143,18 @@ private slots:
             return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? qint64(status.st_uid) : -1;
         };
         ProgramFolder home;
-        QTemporaryDir outside; // root's alone
+        QTemporaryDir outside; // root's, but for the row that hands it to the user
         const QString secret = outside.filePath("secret"), config = home.path(".config"),
                       autostart = config + "/autostart", entry = autostart + "/Tarnowlock.desktop";
         QVERIFY(writeWholeFile(secret, "root's\n") && byUser(home.path()));
         if (planted == "root config" || planted == "folder link")
             QVERIFY(QDir().mkdir(config) && (planted == "root config" || byUser(config)));
-        if (planted == "folder link")
-            QVERIFY(QFile::link(outside.path(), autostart) && byUser(autostart));
+        if (planted == "folder link") // followed, it would lead where the user may write
+            QVERIFY(QFile::link(outside.path(), autostart) && byUser(autostart) && byUser(outside.path()));
+        if (planted == "leftover")
+            QVERIFY(QDir().mkpath(autostart) && byUser(config) && byUser(autostart) &&
+                    writeWholeFile(autostart + "/.Tarnowlock.desktop.part", "cut") &&
+                    byUser(autostart + "/.Tarnowlock.desktop.part"));
         if (planted == "entry link")
             QVERIFY(QDir().mkpath(autostart) && byUser(config) && byUser(autostart) &&
                     QFile::link(secret, entry) && byUser(entry));
