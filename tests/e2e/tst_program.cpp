@@ -78,7 +78,8 @@ private slots:
     void secondStartHandsOver_data();
     void secondStartHandsOver();
     void squatterStopsNothing();
-    void folderThatCannotBeEntered();
+    void installedCopyOfTheUser_data();
+    void installedCopyOfTheUser();
     void terminationEndsAStartUpBox();
     void elevationSeenUnderHiddenProc();
 
@@ -289,10 +290,19 @@ void TestProgram::squatterStopsNothing()
     squatter.waitForFinished();
 }
 
-// The installed copy started by the desktop user, beside a state folder only root may enter:
-// neither a start nor a roll back reads or writes anything anywhere.
-void TestProgram::folderThatCannotBeEntered()
+// The installed copy started by the desktop user, beside a state folder of root's. One it cannot
+// enter: neither a start nor a roll back reads or writes anything anywhere. One it can only read:
+// the copy runs, to be found on the public name alone.
+void TestProgram::installedCopyOfTheUser_data()
 {
+    QTest::addColumn<int>("stateMode");
+    QTest::newRow("a folder it cannot enter") << 0700;
+    QTest::newRow("a folder it cannot write") << 0755;
+}
+
+void TestProgram::installedCopyOfTheUser()
+{
+    QFETCH(int, stateMode);
     // A /usr/local of this test's own, where the executable is the installed copy.
     const QString prefix = QStringLiteral(TARNOWLOCK_INSTALL_PREFIX);
     QVERIFY2(prefix != "/usr" && prefix != "/", "the suite needs a build installing elsewhere than /usr");
@@ -300,8 +310,14 @@ void TestProgram::folderThatCannotBeEntered()
     const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"--lazy", prefix}); });
     const QString state = QStringLiteral(TARNOWLOCK_STATE_DIR);
     const QString bin = QFileInfo(QStringLiteral(TARNOWLOCK_INSTALLED_EXECUTABLE)).path();
-    QVERIFY(QDir().mkpath(state) && QDir().mkpath(bin) && ::chmod(qPrintable(state), 0700) == 0);
+    QVERIFY(QDir().mkpath(state) && QDir().mkpath(bin) && ::chmod(qPrintable(state), mode_t(stateMode)) == 0);
     ProgramUnderTest installed(bin, state);
+    qputenv("PKEXEC_UID", "4242");
+    if (stateMode == 0755) {
+        QVERIFY(installed.start(4242)); // ready: it answers on the public name
+        QVERIFY(installed.stop(SIGTERM));
+        return;
+    }
     QCOMPARE(installed.runAgain(4242), 1);
     QCOMPARE(installed.runAgain(4242, {"--roll-back-dns"}), 1);
     QCOMPARE(QDir(bin).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"tarnowlock"});
