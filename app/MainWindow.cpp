@@ -258,6 +258,8 @@ void MainWindow::applyHostsFiles()
     }
     if (serverPanel->serverState() != ServerState::Off)
         serverPanel->loadHosts();
+    else // a server that could not listen at its start tries again
+        serverPanel->setStatus(optionsPanel->getSetting(SettingKey::server));
     logPanel->appendLog(display + QStringLiteral(" applied!"), LogLevel::Succeeds, false);
 }
 

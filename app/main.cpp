@@ -25,18 +25,15 @@ public:
 };
 
 // Every relative path of the program (settings, hosts/, log/, DNS) lies in its working folder: the
-// executable's own, or the state folder of an installed copy, which keeps its logs there too.
-// Empty text when it cannot be entered: the program then reads and writes nothing anywhere else.
-QString enterWorkingFolder(const Platform &platform)
+// executable's own, or the state folder of an installed copy. Empty text when it cannot be entered:
+// the program then reads and writes nothing anywhere else.
+QString enterWorkingFolder(const WorkingFolder &folder)
 {
-    const WorkingFolder folder = platform.workingFolder();
     if (!QDir::setCurrent(folder.path)) {
         std::fprintf(stderr, "Tarnowlock can't enter its folder '%s': %s\n", qPrintable(folder.path),
                      std::strerror(errno));
         return QString();
     }
-    if (folder.installed)
-        QDir().mkpath(QStringLiteral("log"));
     return folder.path;
 }
 
@@ -46,7 +43,7 @@ int rollBackDns(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     const std::unique_ptr<Platform> platform = createSystemPlatform();
-    const QString folder = enterWorkingFolder(*platform);
+    const QString folder = enterWorkingFolder(platform->workingFolder());
     if (folder.isEmpty())
         return 1;
     SingleInstance instance(folder);
@@ -67,10 +64,22 @@ int main(int argc, char *argv[])
 
     QApplication application(argc, argv);
     const std::unique_ptr<Platform> platform = createSystemPlatform();
-    const QString folder = enterWorkingFolder(*platform);
+    const WorkingFolder workingFolder = platform->workingFolder();
+    const QString folder = enterWorkingFolder(workingFolder);
     if (folder.isEmpty())
         return 1;
     SingleInstance instance(folder);
+    // A second start hands over before it makes anything of its own: no window, no socket, no file.
+    if (instance.isRunning()) {
+        if (instance.sendMessage(QStringLiteral("Vestrum"), 5000))
+            return 0;
+        // Claimed by a copy that does not answer (hung, or another user's): say so rather than vanish.
+        std::fprintf(stderr, "Tarnowlock is already running, but does not answer\n");
+        return 1;
+    }
+    // The installed copy keeps its logs in its state folder.
+    if (workingFolder.installed)
+        QDir().mkpath(QStringLiteral("log"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     // A termination request during start-up is served once the event loop runs.
@@ -84,13 +93,5 @@ int main(int argc, char *argv[])
     }
     QObject::connect(&instance, &SingleInstance::messageReceived, window.get(), &QWidget::showNormal);
     QObject::connect(&application, &QCoreApplication::aboutToQuit, window.get(), &MainWindow::cleanUp);
-
-    if (instance.sendMessage(QStringLiteral("Vestrum"), 5000))
-        return 0;
-    if (instance.isRunning()) {
-        // Claimed by a copy that does not answer (hung, or another user's): say so rather than vanish.
-        std::fprintf(stderr, "Tarnowlock is already running, but does not answer\n");
-        return 1;
-    }
     return application.exec();
 }

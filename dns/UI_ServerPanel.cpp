@@ -72,14 +72,14 @@ void UI_ServerPanel::Regular_Expression()
 void UI_ServerPanel::start(int mode)
 {
     log.appendLog(QStringLiteral("Starting server..."), LogLevel::Begins, false);
-    if (mode == ServerState::RegularExpression) {
+    if (mode == ServerState::RegularExpression)
         log.appendLog(QStringLiteral("Creating sockets..."), LogLevel::Begins, false);
-        // A failed bind has logged its own line; "Sockets created!" after it would report success.
-        if (bindSocket())
-            log.appendLog(QStringLiteral("Sockets created!"), LogLevel::Succeeds, false);
-    } else {
-        bindSocket();
-    }
+    // A server nobody can reach is no server: the failed bind has said why, the panel stays off, and
+    // the machine's DNS is not pointed at whatever else listens there.
+    if (!bindSocket())
+        return;
+    if (mode == ServerState::RegularExpression)
+        log.appendLog(QStringLiteral("Sockets created!"), LogLevel::Succeeds, false);
     loadHosts();
     applySyntax(mode);
     log.appendLog(QStringLiteral("%1 rules in total. Server started!").arg(rules.size()), LogLevel::Plain,

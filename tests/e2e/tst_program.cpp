@@ -8,6 +8,7 @@
 #include "platform/LinuxPlatform.h"
 
 #include <QApplication>
+#include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -219,9 +220,11 @@ void TestProgram::failedBindIsReported()
     QVERIFY2(taken.bind(QHostAddress::LocalHost, 53, QAbstractSocket::DontShareAddress),
              qPrintable(taken.errorString()));
     QVERIFY(program->start());
+    QCOMPARE(readWholeFile(resolvConfPath), resolvConf); // not pointed at what else listens there
     QVERIFY(program->stop(SIGTERM));
     const QString log = program->logText();
     QVERIFY2(log.contains(QLatin1String(" : Can't listen on 127.0.0.1:53")), qPrintable(log));
+    QVERIFY2(!log.contains(QLatin1String("Server started!")), qPrintable(log));
 }
 
 // Root runs the program elevated for the desktop user 4242, or that user runs it; a second start by
@@ -247,7 +250,18 @@ void TestProgram::secondStartHandsOver()
         QVERIFY(serve());
     else
         QVERIFY(program->start(first));
+    // Nothing of its own: no file made, read or written (but the first copy's growing log).
+    const auto contents = [&] {
+        QMap<QString, QByteArray> files;
+        for (QDirIterator it(folder->path(), QDir::Files | QDir::System, QDirIterator::Subdirectories);
+             it.hasNext();)
+            files[it.next()] =
+                it.filePath().endsWith(".unfinished") ? QByteArray() : readWholeFile(it.filePath());
+        return files;
+    };
+    const auto before = contents();
     QCOMPARE(program->runAgain(second == 0 ? std::nullopt : std::optional<uint>(second)), exitCode);
+    QCOMPARE(contents(), before);
     if (first == 0) // the first still serves, and still gives the name servers back as it ends
         QCOMPARE(DnsTestClient().askUntilServed("www.blocked.test", 53, 5000), QStringLiteral("0.0.0.0"));
     QVERIFY(program->stop(SIGTERM));

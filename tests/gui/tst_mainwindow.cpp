@@ -55,6 +55,21 @@ private slots:
         QVERIFY(SingleInstance(folder->path()).isRunning());
     }
 
+    // A server that could not listen at the start listens from the next Reload on.
+    void reloadStartsAServerThatCouldNotListen()
+    {
+        QUdpSocket taken;
+        QVERIFY(taken.bind(QHostAddress::LocalHost, 0, QUdpSocket::DontShareAddress));
+        const quint16 port = taken.localPort();
+        MainWindow started(2, *platform, nullptr, port);
+        QCOMPARE(started.serverPanelWidget()->serverState(), int(ServerState::Off));
+        taken.close();
+        started.optionsPanelWidget()->hostsList.front()->selected = true;
+        started.menuControlReload();
+        DnsTestClient client;
+        QCOMPARE(client.ask(dnsQuery(7, wireName("x.a.test")), port, 5000), "192.0.2.1");
+    }
+
     void apply_data()
     {
         QTest::addColumn<QString>("how");

@@ -28,7 +28,7 @@ class TestServerPanel : public QObject {
             data << cell;
     }
     // A server mode, a change of the hosts file, a reload, "add ADDRESS PATTERN" in the rule table,
-    // "edit ADDRESS" of its last rule, a query to 127.0.0.2, or the port taken before a start.
+    // "edit ADDRESS" of its last rule, a query to 127.0.0.2, or the port taken before a start (and freed).
     void perform(const QString &step)
     {
         const QString &file = platform.hostsFile;
@@ -44,6 +44,8 @@ class TestServerPanel : public QObject {
             client.send(dnsQuery(0x7002, wireName("www.ad.test")), port, QHostAddress("127.0.0.2"));
         } else if (step == "port taken") {
             QVERIFY(taken.bind(QHostAddress::LocalHost, port, QUdpSocket::DontShareAddress));
+        } else if (step == "port freed") {
+            taken.close();
         } else if (step.startsWith("add ")) {
             panel->insNewRule();
             model.setData(model.index(model.rowCount() - 1, 0), step.section(' ', 1, 1));
@@ -85,6 +87,8 @@ private slots:
         row("off: no reply", {w + ",Off", "www.ad.test", "no reply"});
         row("port taken: wildcard", {"port taken," + w, "www.ad.test", "no reply"});
         row("port taken: regexp", {"port taken," + r, "www.ad.test", "no reply"});
+        row("port taken, then free: the next start",
+            {"port taken," + w + ",port freed," + w, "www.ad.test", "192.0.2.7"});
         row("reload: wildcard", {w + ",rewrite,reload", "x.new.test", "192.0.2.9"});
         row("reload: regexp", {r + ",rewrite,reload", "b.renew.test", "192.0.2.10"});
         row("reload: removed file", {w + ",remove,reload", "www.ad.test", "servfail"});
@@ -108,6 +112,13 @@ private slots:
         QCOMPARE(client.replies.size(), int(outcome != "no reply"));
         const int bindFailures = log.lines.filter(QRegularExpression("^3 .*127.0.0.1:\\d")).size();
         QCOMPARE(bindFailures, int(steps.contains("taken"))); // reported as such, and only then
+        // A start that cannot listen reports no server and leaves the machine's DNS alone.
+        if (steps.startsWith("port taken")) {
+            const bool freed = steps.contains("freed");
+            QCOMPARE(log.lines.filter("Server started!").size(), int(freed));
+            QCOMPARE(QFile::exists(dir->filePath("DNS")), freed);
+            QCOMPARE(panel->isEnabled(), freed);
+        }
     }
 
     void questionsLogged()
