@@ -11,6 +11,8 @@
 namespace {
 
 const QString localServer = QStringLiteral("127.0.0.1");
+constexpr int maxReassertsPerMinute = 5;
+constexpr qint64 minuteMs = 60 * 1000;
 
 // Position of the local server among comma-separated servers, or -1.
 int localServerIn(const QStringList &servers)
@@ -30,6 +32,16 @@ bool recordable(const QString &interfacePath, const QString &previous)
            !previous.contains(QLatin1Char('\n'));
 }
 
+// 127.0.0.1, then the interface's own servers, or where it has none those DHCP gave it.
+QString withLocalFirst(const QString &own, QString dhcp)
+{
+    if (!own.isEmpty())
+        return localServer + QLatin1Char(',') + own;
+    if (!dhcp.contains(NameServerStore::absent))
+        return localServer + QLatin1Char(',') + dhcp.replace(QLatin1Char(' '), QLatin1Char(','));
+    return localServer;
+}
+
 QString cantWrite(const QString &rollBackPath)
 {
     return QStringLiteral("Can't set DNS! Can't write roll-back file '%1'").arg(rollBackPath);
@@ -40,6 +52,12 @@ QString cantWrite(const QString &rollBackPath)
 DnsControl::DnsControl(Platform &platform, LogSink &log, QString rollBackPath)
     : platform(platform), log(log), rollBackPath(std::move(rollBackPath))
 {
+    clock.start();
+}
+
+DnsControl::~DnsControl()
+{
+    platform.watchNameServers(nullptr); // its calls would reach this object
 }
 
 void DnsControl::say(const QString &text, int level)
@@ -54,6 +72,7 @@ void DnsControl::addDNSServer()
     const QStringList interfaces = store.interfaces();
     if (QFile::exists(rollBackPath)) {
         say(QStringLiteral("Primary DNS's already 127.0.0.1"), LogLevel::Succeeds);
+        keepFirst();
         return;
     }
     // Unbuffered: each record is on disk before its change is made, also for a run killed then.
@@ -63,8 +82,6 @@ void DnsControl::addDNSServer()
         return;
     }
     for (const QString &interfacePath : interfaces) {
-        const QString dhcpServers =
-            store.dhcpNameServer(interfacePath).replace(QLatin1Char(' '), QLatin1Char(','));
         const QString previous = store.nameServer(interfacePath);
         if (previous.startsWith(localServer) || previous.contains(NameServerStore::absent))
             continue;
@@ -79,11 +96,7 @@ void DnsControl::addDNSServer()
             say(cantWrite(rollBackPath), LogLevel::Fails);
             return;
         }
-        QString servers = localServer;
-        if (!previous.isEmpty())
-            servers += QLatin1Char(',') + previous;
-        else if (!dhcpServers.contains(NameServerStore::absent))
-            servers += QLatin1Char(',') + dhcpServers;
+        const QString servers = withLocalFirst(previous, store.dhcpNameServer(interfacePath));
         store.setNameServer(interfacePath, servers);
         if (store.nameServer(interfacePath) != servers) {
             say(QStringLiteral("Can't set DNS! Please 'Run as administrator'"), LogLevel::Fails);
@@ -93,11 +106,87 @@ void DnsControl::addDNSServer()
     file.close();
     say(QStringLiteral("Primary DNS set to 127.0.0.1"), LogLevel::Succeeds);
     platform.registerDns();
+    keepFirst();
+}
+
+void DnsControl::keepFirst()
+{
+    reasserts.clear();
+    platform.watchNameServers([this] { reassert(); });
+}
+
+void DnsControl::reassert()
+{
+    QFile file(rollBackPath);
+    if (!openRegularFile(file, QIODevice::ReadOnly))
+        return; // rolled back meanwhile
+    QList<QByteArray> lines = file.readAll().split('\n');
+    file.close();
+    NameServerStore &store = platform.nameServers();
+    QList<std::pair<QString, QString>> taken; // interface, the servers another program set
+    // Whole lines only; a damaged one is left for the roll back to report.
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        const qsizetype blank = lines.at(i).indexOf(' ');
+        if (blank < 0)
+            continue;
+        const QString interfacePath = QString::fromUtf8(lines.at(i).left(blank));
+        const QString current = store.nameServer(interfacePath);
+        if (current.startsWith(localServer) || current.contains(NameServerStore::absent) ||
+            !recordable(interfacePath, current))
+            continue;
+        lines[i] = (interfacePath + QLatin1Char(' ') + current).toUtf8();
+        taken << std::pair(interfacePath, current);
+    }
+    if (taken.isEmpty())
+        return;
+    if (!mayReassert()) {
+        say(QStringLiteral("Another program keeps changing the DNS; 127.0.0.1 is no longer put first again"),
+            LogLevel::Fails);
+        platform.watchNameServers(nullptr);
+        return;
+    }
+    // The record first, as for the first change: a run killed now rolls back to the new servers.
+    if (!writeRecord(lines.join('\n'))) {
+        say(cantWrite(rollBackPath), LogLevel::Fails);
+        platform.watchNameServers(nullptr);
+        return;
+    }
+    for (const auto &[interfacePath, current] : std::as_const(taken)) {
+        const QString servers = withLocalFirst(current, store.dhcpNameServer(interfacePath));
+        store.setNameServer(interfacePath, servers);
+        if (store.nameServer(interfacePath) != servers) {
+            say(QStringLiteral("Can't set DNS! Please 'Run as administrator'"), LogLevel::Fails);
+            platform.watchNameServers(nullptr);
+            return;
+        }
+        say(QStringLiteral("DNS of %1 was changed by another program; 127.0.0.1 put first again")
+                .arg(interfacePath),
+            LogLevel::Succeeds);
+    }
+    platform.registerDns();
+}
+
+bool DnsControl::mayReassert()
+{
+    const qint64 now = clock.elapsed();
+    while (!reasserts.isEmpty() && now - reasserts.first() >= minuteMs)
+        reasserts.removeFirst();
+    if (reasserts.size() >= maxReassertsPerMinute)
+        return false;
+    reasserts << now;
+    return true;
+}
+
+bool DnsControl::writeRecord(const QByteArray &content)
+{
+    QSaveFile file(rollBackPath);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size() && file.commit();
 }
 
 bool DnsControl::delDNSServer()
 {
     say(QStringLiteral("Rolling back DNS..."), LogLevel::Begins);
+    platform.watchNameServers(nullptr); // the roll back's own writes, and any after it, are not to be undone
     QFile file(rollBackPath);
     if (!openRegularFile(file, QIODevice::ReadOnly)) {
         say(QStringLiteral("DNS has not been changed!"), LogLevel::Succeeds);
@@ -127,9 +216,7 @@ bool DnsControl::delDNSServer()
     if (!kept.isEmpty()) {
         // A record that cannot be rewritten stays whole, which is as sound: the servers of the lines
         // that took already read as recorded next time.
-        QSaveFile rest(rollBackPath);
-        if (rest.open(QIODevice::WriteOnly) && rest.write(kept) == kept.size())
-            rest.commit();
+        writeRecord(kept);
         return false;
     }
     say(QStringLiteral("DNS rolled back!"), LogLevel::Succeeds);

@@ -58,7 +58,8 @@ Elevation elevationOf(qint64 pid, const QByteArray &executable)
 
 } // namespace
 
-LinuxPlatform::LinuxPlatform(LinuxPaths paths) : paths(std::move(paths)), resolvConf(this->paths.resolvConf)
+LinuxPlatform::LinuxPlatform(LinuxPaths paths)
+    : paths(std::move(paths)), resolvConf(this->paths.resolvConf), resolvConfWatch(this->paths.resolvConf)
 {
 }
 
@@ -170,6 +171,11 @@ bool LinuxPlatform::startEditor(const QString &editor, const QString &argument, 
 NameServerStore &LinuxPlatform::nameServers()
 {
     return resolvConf;
+}
+
+void LinuxPlatform::watchNameServers(std::function<void()> changed)
+{
+    resolvConfWatch.watch(std::move(changed));
 }
 
 void LinuxPlatform::registerDns()

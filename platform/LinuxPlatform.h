@@ -3,6 +3,7 @@
 #include "platform/InstallLayout.h"
 #include "platform/Platform.h"
 #include "platform/ResolvConfStore.h"
+#include "platform/ResolvConfWatch.h"
 
 // Where the Linux implementation finds the system's files. Tests point these at a temporary folder.
 struct LinuxPaths {
@@ -37,6 +38,7 @@ public:
     bool startEditor(const QString &editor, const QString &argument, const QString &workingDir) override;
 
     NameServerStore &nameServers() override;
+    void watchNameServers(std::function<void()> changed) override;
     void registerDns() override;
     bool flushDnsCache() override;
 
@@ -50,4 +52,5 @@ public:
 private:
     LinuxPaths paths;
     ResolvConfStore resolvConf;
+    ResolvConfWatch resolvConfWatch;
 };

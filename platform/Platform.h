@@ -46,6 +46,9 @@ public:
     virtual bool startEditor(const QString &editor, const QString &argument, const QString &workingDir) = 0;
 
     virtual NameServerStore &nameServers() = 0;
+    // Calls `changed` from the event loop soon after anyone may have changed the name servers,
+    // until called again; an empty function ends the watch.
+    virtual void watchNameServers(std::function<void()> changed) = 0;
     // Asks the system to register its DNS names again; not awaited.
     virtual void registerDns() = 0;
     // True when the resolver cache was flushed (or there is none) within the time limit.

@@ -149,6 +149,12 @@ NameServerStore &WindowsPlatform::nameServers()
     return registry;
 }
 
+void WindowsPlatform::watchNameServers(std::function<void()>)
+{
+    // Not watched: the interfaces' servers live in the registry, which needs a notification of its
+    // own (RegNotifyChangeKeyValue); a change another program makes there stays.
+}
+
 void WindowsPlatform::registerDns()
 {
     QProcess::startDetached(QStringLiteral("ipconfig"), {QStringLiteral("/registerdns")});

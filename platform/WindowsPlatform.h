@@ -23,6 +23,7 @@ public:
     bool startEditor(const QString &editor, const QString &argument, const QString &workingDir) override;
 
     NameServerStore &nameServers() override;
+    void watchNameServers(std::function<void()> changed) override;
     void registerDns() override;
     bool flushDnsCache() override;
 

@@ -76,6 +76,7 @@ public:
     }
 
     NameServerStore &nameServers() override { return store; }
+    void watchNameServers(std::function<void()> changed) override { nameServersChanged = std::move(changed); }
     void registerDns() override {}
     bool flushDnsCache() override { return true; }
 
@@ -88,4 +89,5 @@ public:
     QString startupRefusal; // why the start-up entry cannot be changed; empty: it can
     bool writesSucceed = true;
     FakeNameServerStore store;
+    std::function<void()> nameServersChanged; // what the watch calls; empty while none runs
 };
