@@ -75,6 +75,8 @@ private slots:
     void dnsperfLosesNoQuery();
     void stopGivesNameServersBack_data();
     void stopGivesNameServersBack();
+    void rewriteByAnotherProgramIsUndone_data();
+    void rewriteByAnotherProgramIsUndone();
     void failedBindIsReported();
     void secondStartHandsOver_data();
     void secondStartHandsOver();
@@ -116,6 +118,7 @@ void TestProgram::cleanupTestCase()
 
 void TestProgram::init()
 {
+    QFile::remove(resolvConfPath); // a link a row left
     QVERIFY(writeWholeFile(resolvConfPath, resolvConf));
     folder = std::make_unique<QTemporaryDir>();
     program = std::make_unique<ProgramUnderTest>(folder->path());
@@ -212,6 +215,44 @@ void TestProgram::stopGivesNameServersBack()
     QVERIFY2(log.contains(QLatin1String(" : DNS rolled back!\n")), qPrintable(log));
     QCOMPARE(logDir.entryList({"*.log.unfinished"}).size(), int(killedFirst));
     QVERIFY(!killedFirst || readWholeFile(unfinished()) == lines); // left alone by the next run
+}
+
+// Another program rewrites the resolver configuration twice while the server runs: each time
+// 127.0.0.1 is put first again and a ruled name is answered by the server, not by 127.0.0.2; the
+// roll back gives back that program's last file.
+void TestProgram::rewriteByAnotherProgramIsUndone_data()
+{
+    QTest::addColumn<bool>(
+        "stub"); // resolv.conf a link to a stub file elsewhere, as systemd-resolved makes it
+    QTest::addColumn<bool>("inPlace");
+    QTest::newRow("renamed over") << false << false;
+    QTest::newRow("written in place") << false << true;
+    QTest::newRow("a stub behind a link, renamed over") << true << false;
+}
+
+void TestProgram::rewriteByAnotherProgramIsUndone()
+{
+    QFETCH(bool, stub);
+    QFETCH(bool, inPlace);
+    const QString target = stub ? folder->filePath("stub-resolv.conf") : resolvConfPath;
+    if (stub)
+        QVERIFY(QFile::rename(resolvConfPath, target) && QFile::link(target, resolvConfPath));
+    QVERIFY(serve());
+    QByteArray theirs;
+    for (const QByteArray server : {"127.0.0.2", "127.0.0.3"}) {
+        theirs = "# by another program\nnameserver 127.0.0.2\nnameserver " + server + "\noptions timeout:1\n";
+        if (inPlace)
+            QVERIFY(writeWholeFile(target, theirs));
+        else
+            QVERIFY(writeWholeFile(target + ".new", theirs) &&
+                    ::rename(qPrintable(target + ".new"), qPrintable(target)) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            readWholeFile(resolvConfPath).startsWith("# by another program\nnameserver 127.0.0.1\n"), 2000);
+        QCOMPARE(outcome({"getent", "ahosts", "a.blocked.test"}), "0.0.0.0");
+    }
+    QVERIFY(program->stop(SIGTERM));
+    QCOMPARE(readWholeFile(resolvConfPath), theirs);
+    QCOMPARE(QFileInfo(resolvConfPath).isSymLink(), stub);
 }
 
 void TestProgram::failedBindIsReported()
