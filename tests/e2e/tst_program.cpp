@@ -351,13 +351,16 @@ void TestProgram::squatterStopsNothing()
 void TestProgram::installedCopyOfTheUser_data()
 {
     QTest::addColumn<int>("stateMode");
-    QTest::newRow("a folder it cannot enter") << 0700;
-    QTest::newRow("a folder it cannot write") << 0755;
+    QTest::addColumn<uint>("user");
+    QTest::newRow("a folder it cannot enter") << 0700 << 4242u;
+    QTest::newRow("a folder it cannot write") << 0755 << 4242u;
+    QTest::newRow("root's copy, its log folder gone") << 0755 << 0u;
 }
 
 void TestProgram::installedCopyOfTheUser()
 {
     QFETCH(int, stateMode);
+    QFETCH(uint, user);
     // A /usr/local of this test's own, where the executable is the installed copy.
     const QString prefix = QStringLiteral(TARNOWLOCK_INSTALL_PREFIX);
     QVERIFY2(prefix != "/usr" && prefix != "/", "the suite needs a build installing elsewhere than /usr");
@@ -368,6 +371,12 @@ void TestProgram::installedCopyOfTheUser()
     QVERIFY(QDir().mkpath(state) && QDir().mkpath(bin) && ::chmod(qPrintable(state), mode_t(stateMode)) == 0);
     ProgramUnderTest installed(bin, state);
     qputenv("PKEXEC_UID", "4242");
+    if (user == 0) { // made again, where the run's log goes
+        QVERIFY(QDir(state).rmdir("log") && installed.start());
+        QVERIFY(installed.stop(SIGTERM));
+        QVERIFY(installed.logText().contains(" : Tarnowlock launched!\n"));
+        return;
+    }
     if (stateMode == 0755) {
         QVERIFY(installed.start(4242)); // ready: it answers on the public name
         QVERIFY(installed.stop(SIGTERM));

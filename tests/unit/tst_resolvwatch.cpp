@@ -15,17 +15,20 @@ class TestResolvWatch : public QObject {
 private slots:
     void rewriteIsUndone_data()
     {
-        QTest::addColumn<bool>("link");   // resolv.conf a link to a stub in another folder
-        QTest::addColumn<bool>("rename"); // a new file renamed over the old one, else written in place
-        QTest::newRow("renamed over") << false << true;
-        QTest::newRow("written in place") << false << false;
-        QTest::newRow("stub behind a link renamed over") << true << true;
-        QTest::newRow("stub behind a link written in place") << true << false;
+        QTest::addColumn<bool>("link");        // resolv.conf a link to a stub in another folder
+        QTest::addColumn<bool>("renameFirst"); // a new file renamed over the old one, then written in place
+        QTest::addColumn<bool>("earlier");     // DNS pointed at us by an earlier run, whose record is left
+        QTest::newRow("renamed over, then written in place") << false << true << false;
+        QTest::newRow("written in place, then renamed over") << false << false << false;
+        QTest::newRow("stub behind a link renamed over, then written in place") << true << true << false;
+        QTest::newRow("stub behind a link written in place, then renamed over") << true << false << false;
+        QTest::newRow("set by an earlier run") << false << true << true;
     }
     void rewriteIsUndone()
     {
         QFETCH(bool, link);
-        QFETCH(bool, rename);
+        QFETCH(bool, renameFirst);
+        QFETCH(bool, earlier);
         ProgramFolder folder;
         LinuxPaths paths;
         paths.resolvConf = folder.path("etc/resolv.conf");
@@ -34,13 +37,16 @@ private slots:
         QVERIFY(!link || (QDir().mkpath(folder.path("etc")) && QFile::link(written, paths.resolvConf)));
         LinuxPlatform platform(paths);
         RecordingLog log;
+        if (earlier)
+            DnsControl(platform, log, "DNS").addDNSServer();
         DnsControl control(platform, log, "DNS");
         control.addDNSServer();
+        bool rename = !renameFirst;
         const QList<std::pair<QByteArray, QString>> rewrites = {
             {"# NetworkManager\nsearch lan\nnameserver 192.0.2.1\n", "192.0.2.1"},
             {"nameserver 198.51.100.7\n\tnameserver  192.0.2.1\noptions edns0", "198.51.100.7,192.0.2.1"}};
         for (const auto &[theirs, servers] : rewrites) {
-            if (rename)
+            if ((rename = !rename))
                 QVERIFY(writeWholeFile(written + ".new", theirs) &&
                         std::rename(qPrintable(written + ".new"), qPrintable(written)) == 0);
             else
@@ -54,6 +60,9 @@ private slots:
         control.delDNSServer();
         QCOMPARE(readWholeFile(paths.resolvConf), rewrites.last().first);
         QCOMPARE(QFileInfo(paths.resolvConf).isSymLink(), link);
+        QVERIFY(writeWholeFile(written, rewrites.first().first)); // rolled back: theirs to keep
+        QTest::qWait(500);
+        QCOMPARE(readWholeFile(paths.resolvConf), rewrites.first().first);
     }
 
     void tugOfWarEnds_data()
