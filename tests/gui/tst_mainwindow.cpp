@@ -55,19 +55,35 @@ private slots:
         QVERIFY(SingleInstance(folder->path()).isRunning());
     }
 
-    // A server that could not listen at the start listens from the next Reload on.
+    // A server that could not listen at the start listens from the next Reload on, in the chosen
+    // mode; one the user has switched Off stays off.
+    void reloadStartsAServerThatCouldNotListen_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("outcome"); // for x.a.test, which only the wildcard *.a.test matches
+        QTest::newRow("wildcard") << "Wildcard"
+                                  << "192.0.2.1";
+        QTest::newRow("regular expression") << "Regular Expression"
+                                            << "servfail";
+        QTest::newRow("switched off") << "Off"
+                                      << "no reply";
+    }
     void reloadStartsAServerThatCouldNotListen()
     {
+        QFETCH(QString, mode);
+        QFETCH(QString, outcome);
         QUdpSocket taken;
         QVERIFY(taken.bind(QHostAddress::LocalHost, 0, QUdpSocket::DontShareAddress));
         const quint16 port = taken.localPort();
+        QVERIFY(runSql("settings", {"update General set Value='" + mode + "' where Key='Server'"}).isEmpty());
         MainWindow started(2, *platform, nullptr, port);
         QCOMPARE(started.serverPanelWidget()->serverState(), int(ServerState::Off));
         taken.close();
         started.optionsPanelWidget()->hostsList.front()->selected = true;
         started.menuControlReload();
         DnsTestClient client;
-        QCOMPARE(client.ask(dnsQuery(7, wireName("x.a.test")), port, 5000), "192.0.2.1");
+        QCOMPARE(client.ask(dnsQuery(7, wireName("x.a.test")), port, outcome == "no reply" ? 300 : 5000),
+                 outcome);
     }
 
     void apply_data()
