@@ -46,6 +46,7 @@ private slots:
             {"# NetworkManager\nsearch lan\nnameserver 192.0.2.1\n", "192.0.2.1"},
             {"nameserver 198.51.100.7\n\tnameserver  192.0.2.1\noptions edns0", "198.51.100.7,192.0.2.1"}};
         for (const auto &[theirs, servers] : rewrites) {
+            QTest::qWait(400); // what the last undo wrote has settled, as between two real rewrites
             if ((rename = !rename))
                 QVERIFY(writeWholeFile(written + ".new", theirs) &&
                         std::rename(qPrintable(written + ".new"), qPrintable(written)) == 0);
