@@ -10,15 +10,14 @@
 
 namespace {
 
-const QString localServer = QStringLiteral("127.0.0.1");
 constexpr int maxReassertsPerMinute = 5;
 constexpr qint64 minuteMs = 60 * 1000;
 
-// Position of the local server among comma-separated servers, or -1.
-int localServerIn(const QStringList &servers)
+// Position of the local server `local` among comma-separated servers, or -1.
+int localServerIn(const QStringList &servers, const QString &local)
 {
     for (int i = 0; i < servers.size(); ++i) {
-        if (servers.at(i).trimmed() == localServer)
+        if (servers.at(i).trimmed() == local)
             return i;
     }
     return -1;
@@ -32,14 +31,14 @@ bool recordable(const QString &interfacePath, const QString &previous)
            !previous.contains(QLatin1Char('\n'));
 }
 
-// 127.0.0.1, then the interface's own servers, or where it has none those DHCP gave it.
-QString withLocalFirst(const QString &own, QString dhcp)
+// The local server, then the interface's own servers, or where it has none those DHCP gave it.
+QString withLocalFirst(const QString &local, const QString &own, QString dhcp)
 {
     if (!own.isEmpty())
-        return localServer + QLatin1Char(',') + own;
+        return local + QLatin1Char(',') + own;
     if (!dhcp.contains(NameServerStore::absent))
-        return localServer + QLatin1Char(',') + dhcp.replace(QLatin1Char(' '), QLatin1Char(','));
-    return localServer;
+        return local + QLatin1Char(',') + dhcp.replace(QLatin1Char(' '), QLatin1Char(','));
+    return local;
 }
 
 QString cantWrite(const QString &rollBackPath)
@@ -83,7 +82,8 @@ void DnsControl::addDNSServer()
     }
     for (const QString &interfacePath : interfaces) {
         const QString previous = store.nameServer(interfacePath);
-        if (previous.startsWith(localServer) || previous.contains(NameServerStore::absent))
+        const QString local = store.localServer(interfacePath);
+        if (previous.startsWith(local) || previous.contains(NameServerStore::absent))
             continue;
         if (!recordable(interfacePath, previous)) {
             say(QStringLiteral("Left DNS of %1 unchanged: its servers can't be recorded for the roll back")
@@ -96,7 +96,7 @@ void DnsControl::addDNSServer()
             say(cantWrite(rollBackPath), LogLevel::Fails);
             return;
         }
-        const QString servers = withLocalFirst(previous, store.dhcpNameServer(interfacePath));
+        const QString servers = withLocalFirst(local, previous, store.dhcpNameServer(interfacePath));
         store.setNameServer(interfacePath, servers);
         if (store.nameServer(interfacePath) != servers) {
             say(QStringLiteral("Can't set DNS! Please 'Run as administrator'"), LogLevel::Fails);
@@ -131,8 +131,8 @@ void DnsControl::reassert()
             continue;
         const QString interfacePath = QString::fromUtf8(lines.at(i).left(blank));
         const QString current = store.nameServer(interfacePath);
-        if (current.startsWith(localServer) || current.contains(NameServerStore::absent) ||
-            !recordable(interfacePath, current))
+        if (current.startsWith(store.localServer(interfacePath)) ||
+            current.contains(NameServerStore::absent) || !recordable(interfacePath, current))
             continue;
         lines[i] = (interfacePath + QLatin1Char(' ') + current).toUtf8();
         taken << std::pair(interfacePath, current);
@@ -152,7 +152,8 @@ void DnsControl::reassert()
         return;
     }
     for (const auto &[interfacePath, current] : std::as_const(taken)) {
-        const QString servers = withLocalFirst(current, store.dhcpNameServer(interfacePath));
+        const QString servers =
+            withLocalFirst(store.localServer(interfacePath), current, store.dhcpNameServer(interfacePath));
         store.setNameServer(interfacePath, servers);
         if (store.nameServer(interfacePath) != servers) {
             say(QStringLiteral("Can't set DNS! Please 'Run as administrator'"), LogLevel::Fails);
@@ -238,7 +239,7 @@ bool DnsControl::restore(const QString &interfacePath, const QString &previous, 
     if (current == previous)
         return true;
     QStringList servers = current.split(QLatin1Char(','));
-    const int local = localServerIn(servers);
+    const int local = localServerIn(servers, store.localServer(interfacePath));
     // Someone else set the servers after us: theirs stay, only our entry goes.
     if (local < 0) {
         say(QStringLiteral("DNS of %1 was changed by another program; left as it is").arg(interfacePath),

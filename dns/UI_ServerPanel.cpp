@@ -26,6 +26,11 @@ UI_ServerPanel::UI_ServerPanel(LogSink &logPanel, Platform &platform, QWidget *p
       port(port), layout(new QGridLayout(this)), table(new QTableView),
       ruleModel(new RuleTableModel(rules, this)), socket(new QUdpSocket(this)),
       datagrams(std::make_unique<DatagramBatch>(*socket, maxDatagramsPerCall))
+#ifdef Q_OS_WIN
+      ,
+      socket6(new QUdpSocket(this)),
+      datagrams6(std::make_unique<DatagramBatch>(*socket6, maxDatagramsPerCall))
+#endif
 {
     table->setModel(ruleModel);
     table->horizontalHeader()->setStretchLastSection(true);
@@ -85,6 +90,13 @@ void UI_ServerPanel::start(int mode)
     log.appendLog(QStringLiteral("%1 rules in total. Server started!").arg(rules.size()), LogLevel::Plain,
                   false);
     connect(socket, &QUdpSocket::readyRead, this, &UI_ServerPanel::handler, Qt::UniqueConnection);
+#ifdef Q_OS_WIN
+    // Without IPv6 only the IPv4 servers are pointed at the server, and its bind failure is logged.
+    if (bindTo(*socket6, QHostAddress::LocalHostIPv6))
+        connect(
+            socket6, &QUdpSocket::readyRead, this, [this] { answerBatch(*datagrams6); },
+            Qt::UniqueConnection);
+#endif
     addDNSServer();
     flushDNSCache();
     state = mode;
@@ -122,16 +134,24 @@ void UI_ServerPanel::reportIntractableRules()
 
 bool UI_ServerPanel::bindSocket()
 {
+    return bindTo(*socket, QHostAddress::LocalHost);
+}
+
+bool UI_ServerPanel::bindTo(QUdpSocket &on, const QHostAddress &address)
+{
     // Exclusive: no other socket may bind the same port beside ours and take our queries.
-    if (socket->bind(QHostAddress::LocalHost, port, QAbstractSocket::DontShareAddress))
+    if (on.bind(address, port, QAbstractSocket::DontShareAddress))
         return true;
-    const QString where = QStringLiteral("127.0.0.1:%1").arg(port);
-    if (socket->error() == QAbstractSocket::SocketAccessError)
+    const QString host = address.protocol() == QAbstractSocket::IPv6Protocol
+                             ? QLatin1Char('[') + address.toString() + QLatin1Char(']')
+                             : address.toString();
+    const QString where = QStringLiteral("%1:%2").arg(host).arg(port);
+    if (on.error() == QAbstractSocket::SocketAccessError)
         log.appendLog(QStringLiteral("Can't listen on %1! Please 'Run as administrator'").arg(where),
                       LogLevel::Fails, false);
     else
-        log.appendLog(QStringLiteral("Can't listen on %1: %2").arg(where, socket->errorString()),
-                      LogLevel::Fails, false);
+        log.appendLog(QStringLiteral("Can't listen on %1: %2").arg(where, on.errorString()), LogLevel::Fails,
+                      false);
     return false;
 }
 
@@ -141,6 +161,9 @@ void UI_ServerPanel::Off()
         return;
     delDNSServer();
     socket->close();
+#ifdef Q_OS_WIN
+    socket6->close();
+#endif
     ruleModel->clear();
     setDisabled(true);
     setToolTip(serverIsOff);
@@ -151,25 +174,30 @@ void UI_ServerPanel::handler()
 {
     // Every waiting datagram, up to a bound: under a flood the event loop (the window, a stop, a
     // reload) still gets its turn between calls.
-    const int count = datagrams->receive();
-    for (int index = 0; index < count; ++index)
-        answerDatagram(index);
-    datagrams->send();
+    answerBatch(*datagrams);
 }
 
-void UI_ServerPanel::answerDatagram(int index)
+void UI_ServerPanel::answerBatch(DatagramBatch &batch)
 {
-    const QByteArray datagram = datagrams->datagram(index);
+    const int count = batch.receive();
+    for (int index = 0; index < count; ++index)
+        answerDatagram(batch, index);
+    batch.send();
+}
+
+void UI_ServerPanel::answerDatagram(DatagramBatch &batch, int index)
+{
+    const QByteArray datagram = batch.datagram(index);
     DnsMessage message(datagram);
     QByteArray reply = message.buildReply(rules);
     if (message.isDroppable()) {
         log.appendLog(QStringLiteral("Dropped a datagram of %1 bytes from %2: too short for a DNS query")
                           .arg(datagram.size())
-                          .arg(datagrams->sender(index).toString()),
+                          .arg(batch.sender(index).toString()),
                       LogLevel::Fails, true);
         return;
     }
-    datagrams->reply(index, std::move(reply));
+    batch.reply(index, std::move(reply));
     const bool answered = message.header.RCODE == Dns::noError;
     if (!log.records(!answered))
         return; // no text to build for a log that keeps nothing of this query

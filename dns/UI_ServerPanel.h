@@ -54,8 +54,10 @@ public slots:
     void insNewRule();
 
 private:
-    // Answers datagram `index` of the batch being read.
-    void answerDatagram(int index);
+    // Answers every datagram waiting in `batch`, up to its capacity.
+    void answerBatch(DatagramBatch &batch);
+    // Answers datagram `index` of `batch`.
+    void answerDatagram(DatagramBatch &batch, int index);
     void start(int mode);
     void switchTo(int mode);
     void applySyntax(int mode);
@@ -63,6 +65,8 @@ private:
     void reportIntractableRules();
     // Binds the socket to 127.0.0.1 and the panel's port; a failure is logged and gives false.
     bool bindSocket();
+    // Binds `on` to `address` and the panel's port; a failure is logged and gives false.
+    bool bindTo(QUdpSocket &on, const QHostAddress &address);
     void fitTable();
     static QRegExp::PatternSyntax syntaxOf(int mode);
 
@@ -77,4 +81,9 @@ private:
     RuleTableModel *ruleModel;
     QUdpSocket *socket;
     std::unique_ptr<DatagramBatch> datagrams;
+#ifdef Q_OS_WIN
+    // Windows asks over IPv6 too, where an interface's IPv6 servers are pointed at ::1.
+    QUdpSocket *socket6;
+    std::unique_ptr<DatagramBatch> datagrams6;
+#endif
 };

@@ -20,4 +20,10 @@ public:
     virtual QString dhcpNameServer(const QString &interfacePath) const = 0;
     // Stores "NameServer"; the caller verifies by reading it back.
     virtual void setNameServer(const QString &interfacePath, const QString &servers) = 0;
+    // Where the local server answers the interface's questions: ::1 for one that asks over IPv6.
+    virtual QString localServer(const QString &interfacePath) const
+    {
+        Q_UNUSED(interfacePath)
+        return QStringLiteral("127.0.0.1");
+    }
 };

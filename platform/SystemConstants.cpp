@@ -15,3 +15,5 @@ const QString systemEtcDir = QStringLiteral("/etc/");
 const QString appVersion = QStringLiteral("0.3 Beta");
 const QString tcpipInterfacesKey =
     QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\Interfaces");
+const QString tcpip6InterfacesKey =
+    QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip6\\Parameters\\Interfaces");

@@ -6,11 +6,21 @@
 
 QStringList WindowsNameServerStore::interfaces() const
 {
-    QSettings key(tcpipInterfacesKey, QSettings::NativeFormat);
+    // IPv6 servers are asked first on a dual-stack network: theirs are pointed at ::1 alike.
     QStringList paths;
-    for (const QString &child : key.childGroups())
-        paths << tcpipInterfacesKey + QLatin1Char('\\') + child;
+    for (const QString &interfacesKey : {tcpipInterfacesKey, tcpip6InterfacesKey}) {
+        QSettings key(interfacesKey, QSettings::NativeFormat);
+        for (const QString &child : key.childGroups())
+            paths << interfacesKey + QLatin1Char('\\') + child;
+    }
     return paths;
+}
+
+QString WindowsNameServerStore::localServer(const QString &interfacePath) const
+{
+    return interfacePath.startsWith(tcpip6InterfacesKey + QLatin1Char('\\'))
+               ? QStringLiteral("::1")
+               : NameServerStore::localServer(interfacePath);
 }
 
 QString WindowsNameServerStore::nameServer(const QString &interfacePath) const

@@ -27,6 +27,12 @@ public:
             values[interfacePath].first = servers;
     }
 
+    // As the registry: the interfaces of the Tcpip6 key ask over IPv6.
+    QString localServer(const QString &path) const override
+    {
+        return path.startsWith("Tcpip6") ? "::1" : NameServerStore::localServer(path);
+    }
+
     void add(const QString &interfacePath, const QString &nameServer, const QString &dhcpNameServer)
     {
         order << interfacePath;

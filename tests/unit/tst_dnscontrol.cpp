@@ -47,6 +47,25 @@ private slots:
         QCOMPARE(f.servers(), QStringList({eth0[2], "127.0.0.1,8.8.4.4"}));
     }
 
+    // A dual-stack interface: its IPv6 servers are pointed at ::1 and rolled back as the IPv4 ones;
+    // a write that does not take keeps its line for a run with rights.
+    void bothFamilies()
+    {
+        Fixture f;
+        f.platform.store.add("Tcpip\\{A}", "192.0.2.53", NameServerStore::absent);
+        f.platform.store.add("Tcpip6\\{A}", "", "2001:db8::53 2001:db8::54");
+        f.control.addDNSServer();
+        QCOMPARE(f.platform.store.nameServer("Tcpip6\\{A}"), "::1,2001:db8::53,2001:db8::54");
+        QCOMPARE(f.platform.store.nameServer("Tcpip\\{A}"), "127.0.0.1,192.0.2.53");
+        f.platform.store.refused = {"Tcpip6\\{A}"};
+        QVERIFY(!f.control.delDNSServer());
+        QCOMPARE(readWholeFile("DNS"), "Tcpip6\\{A} \n");
+        f.platform.store.refused.clear();
+        QVERIFY(f.control.delDNSServer());
+        QCOMPARE(f.platform.store.nameServer("Tcpip6\\{A}"), "");
+        QCOMPARE(f.platform.store.nameServer("Tcpip\\{A}"), "192.0.2.53");
+    }
+
     // A killed run's roll-back file, maybe cut short, with eth0 maybe changed by others since.
     void rollBackFileFound_data()
     {
