@@ -70,7 +70,7 @@ void MainWindow::createNormal()
         showCentered();
     createTray();
     applyOptions();
-    serverPanel->setStatus(optionsPanel->getSetting(SettingKey::server));
+    applyServerMode();
     logPanel->appendLog(QStringLiteral("Tarnowlock launched!"), LogLevel::Succeeds, false);
     optionsPanel->loadHostsList();
     optionsPanel->performAutoUpdate();
@@ -259,7 +259,7 @@ void MainWindow::applyHostsFiles()
     if (serverPanel->serverState() != ServerState::Off)
         serverPanel->loadHosts();
     else // a server that could not listen at its start tries again
-        serverPanel->setStatus(optionsPanel->getSetting(SettingKey::server));
+        applyServerMode();
     logPanel->appendLog(display + QStringLiteral(" applied!"), LogLevel::Succeeds, false);
 }
 
@@ -390,7 +390,7 @@ void MainWindow::menuEditOptions()
     logPanel->setStatus(optionsPanel->getSetting(SettingKey::log));
     if (selectionChanged)
         applyHostsFiles();
-    serverPanel->setStatus(optionsPanel->getSetting(SettingKey::server));
+    applyServerMode();
 }
 
 void MainWindow::menuControlFlush()
@@ -424,7 +424,7 @@ void MainWindow::menuControlServer(int id)
 {
     optionsPanel->serverCombo->setCurrentIndex(id);
     optionsPanel->save();
-    serverPanel->setStatus(optionsPanel->getSetting(SettingKey::server));
+    applyServerMode();
 }
 
 void MainWindow::menuControlLogPrepare()
@@ -501,7 +501,16 @@ void MainWindow::applyOptions()
     }
     const QString summary = selectionSummary(names);
     setWindowTitle(summary + QStringLiteral(" - Tarnowlock ") + appVersion);
-    trayIcon->setToolTip(summary + QStringLiteral(" is Serving..."));
+    // A server that could not listen is not said to serve.
+    const bool serving = serverPanel->serverState() != ServerState::Off;
+    trayIcon->setToolTip(summary +
+                         (serving ? QStringLiteral(" is Serving...") : QStringLiteral(" - Server is off")));
+}
+
+void MainWindow::applyServerMode()
+{
+    serverPanel->setStatus(optionsPanel->getSetting(SettingKey::server));
+    applyOptions();
 }
 
 void MainWindow::openUrl(const QString &url)

@@ -83,6 +83,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Starts, switches or stops the server as the stored mode says; the tray's tool tip follows.
+    void applyServerMode();
     void createMenus();
     void createTray();
     void showCentered();

@@ -78,12 +78,14 @@ private slots:
         QVERIFY(runSql("settings", {"update General set Value='" + mode + "' where Key='Server'"}).isEmpty());
         MainWindow started(2, *platform, nullptr, port);
         QCOMPARE(started.serverPanelWidget()->serverState(), int(ServerState::Off));
+        QVERIFY(started.trayIconWidget()->toolTip().endsWith("Server is off"));
         taken.close();
         started.optionsPanelWidget()->hostsList.front()->selected = true;
         started.menuControlReload();
         DnsTestClient client;
         QCOMPARE(client.ask(dnsQuery(7, wireName("x.a.test")), port, outcome == "no reply" ? 300 : 5000),
                  outcome);
+        QCOMPARE(started.trayIconWidget()->toolTip().endsWith("is Serving..."), outcome != "no reply");
     }
 
     void apply_data()
