@@ -52,18 +52,25 @@ private slots:
     void bothFamilies()
     {
         Fixture f;
-        f.platform.store.add("Tcpip\\{A}", "192.0.2.53", NameServerStore::absent);
-        f.platform.store.add("Tcpip6\\{A}", "", "2001:db8::53 2001:db8::54");
+        FakeNameServerStore &store = f.platform.store;
+        store.add("Tcpip\\{A}", "192.0.2.53", NameServerStore::absent);
+        store.add("Tcpip6\\{A}", "", "2001:db8::53 2001:db8::54");
+        store.add("Tcpip6\\{B}", "::1,2001:db8::1", NameServerStore::absent); // ours already
         f.control.addDNSServer();
-        QCOMPARE(f.platform.store.nameServer("Tcpip6\\{A}"), "::1,2001:db8::53,2001:db8::54");
-        QCOMPARE(f.platform.store.nameServer("Tcpip\\{A}"), "127.0.0.1,192.0.2.53");
-        f.platform.store.refused = {"Tcpip6\\{A}"};
+        QCOMPARE(store.nameServer("Tcpip6\\{A}"), "::1,2001:db8::53,2001:db8::54");
+        QCOMPARE(store.nameServer("Tcpip\\{A}"), "127.0.0.1,192.0.2.53");
+        QCOMPARE(store.nameServer("Tcpip6\\{B}"), "::1,2001:db8::1");
+        store.values["Tcpip6\\{A}"].first = "2001:db8::99"; // another program's
+        f.platform.nameServersChanged();
+        QCOMPARE(store.nameServer("Tcpip6\\{A}"), "::1,2001:db8::99");
+        store.refused = {"Tcpip6\\{A}"};
         QVERIFY(!f.control.delDNSServer());
-        QCOMPARE(readWholeFile("DNS"), "Tcpip6\\{A} \n");
-        f.platform.store.refused.clear();
+        QCOMPARE(readWholeFile("DNS"), "Tcpip6\\{A} 2001:db8::99\n");
+        store.refused.clear();
         QVERIFY(f.control.delDNSServer());
-        QCOMPARE(f.platform.store.nameServer("Tcpip6\\{A}"), "");
-        QCOMPARE(f.platform.store.nameServer("Tcpip\\{A}"), "192.0.2.53");
+        QCOMPARE(QStringList({store.nameServer("Tcpip\\{A}"), store.nameServer("Tcpip6\\{A}"),
+                              store.nameServer("Tcpip6\\{B}")}),
+                 QStringList({"192.0.2.53", "2001:db8::99", "::1,2001:db8::1"}));
     }
 
     // A killed run's roll-back file, maybe cut short, with eth0 maybe changed by others since.
