@@ -54,9 +54,9 @@ bool instanceSocket(int descriptor, const QByteArray &address)
 
 // A descriptor connected to the trusted peer listening on `address`, or -1; `other` tells whether
 // a process that is no trusted peer listens there, `stale` whether a socket file is left unserved.
-int connectTrusted(const QByteArray &address, bool *other = nullptr, bool *stale = nullptr)
+int connectTrusted(const QByteArray &address, int timeoutMs, bool *other = nullptr, bool *stale = nullptr)
 {
-    const int descriptor = connectLocal(address, probeTimeoutMs);
+    const int descriptor = connectLocal(address, timeoutMs);
     if (stale)
         *stale = descriptor < 0 && errno == ECONNREFUSED && !address.startsWith('\0');
     const bool trusted = descriptor >= 0 && isTrustedPeer(descriptor) && instanceSocket(descriptor, address);
@@ -120,9 +120,8 @@ SingleInstance::~SingleInstance()
 bool SingleInstance::connectToRunning(QLocalSocket &socket, const QString &programDir, int timeoutMs)
 {
 #ifdef Q_OS_LINUX
-    Q_UNUSED(timeoutMs)
     for (const QByteArray &address : addressesFor(programDir)) {
-        if (const int descriptor = connectTrusted(address); descriptor >= 0)
+        if (const int descriptor = connectTrusted(address, timeoutMs); descriptor >= 0)
             return socket.setSocketDescriptor(descriptor);
     }
     return false;
@@ -143,7 +142,7 @@ bool SingleInstance::claim()
     for (const QByteArray &address : addresses) {
         bool other = false;
         bool stale = false;
-        if (const int descriptor = connectTrusted(address, &other, &stale); descriptor >= 0) {
+        if (const int descriptor = connectTrusted(address, probeTimeoutMs, &other, &stale); descriptor >= 0) {
             ::close(descriptor);
             return false;
         }
