@@ -1,7 +1,6 @@
 #include "app/HostsFiles.h"
 
 #include "log/LogSink.h"
-#include "platform/Platform.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,14 +9,6 @@
 QString quotedSelection(const QStringList &names)
 {
     return QLatin1Char('"') + names.join(QStringLiteral(", ")) + QLatin1Char('"');
-}
-
-QString libraryPath(const QString &name)
-{
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
-        name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
-        return QString();
-    return hostsDir + name;
 }
 
 void importHostsFiles(const QStringList &paths, const QString &libraryDir, LogSink &log)
@@ -30,12 +21,4 @@ void importHostsFiles(const QStringList &paths, const QString &libraryDir, LogSi
         else
             log.appendLog(QStringLiteral("'%1' import failed!").arg(name), LogLevel::Fails, false);
     }
-}
-
-void openInEditor(Platform &platform, LogSink *log, const QString &editor, const QString &argument,
-                  const QString &workingDir)
-{
-    if (!platform.startEditor(editor, argument, workingDir) && log)
-        log->appendLog(QStringLiteral("Can't start the editor '%1'! Set one in the Options").arg(editor),
-                       LogLevel::Fails, false);
 }

@@ -48,6 +48,14 @@ MainWindow::MainWindow(int argumentCount, Platform &platform, SingleInstance *in
 
 MainWindow::~MainWindow() = default;
 
+void MainWindow::showInFront()
+{
+    showNormal();
+    // showNormal leaves a window that was shown behind the others where it is.
+    raise();
+    activateWindow();
+}
+
 void MainWindow::createNormal()
 {
     optionsPanel = new UI_OptionsPanel(platform, this);
@@ -252,7 +260,9 @@ void MainWindow::applyHostsFiles()
         }
     }
     if (!platform.writeHostsFile(sources)) {
-        logPanel->appendLog(QStringLiteral("Load hosts file failed! Please 'Run as administrator'"),
+        const QString reason = platform.lastWriteFailure();
+        logPanel->appendLog(QStringLiteral("Load hosts file failed! ") +
+                                (reason.isEmpty() ? QStringLiteral("Please 'Run as administrator'") : reason),
                             LogLevel::Fails, false);
         return;
     }

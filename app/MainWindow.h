@@ -39,6 +39,8 @@ public:
     void applyHostsFiles();
 
 public slots:
+    // Shows the window in front of the others, active: what a second start's hand-over asks for.
+    void showInFront();
     void createNormal();
     void createAskAdmin();
     void runAsAdmin();

@@ -18,6 +18,10 @@
 #include <unistd.h>
 #endif
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 constexpr int probeTimeoutMs = 1000;
@@ -90,6 +94,17 @@ public:
 private:
     int descriptor;
 };
+#endif
+
+#ifdef Q_OS_WIN
+// Windows lets a process take the foreground only when the foreground one allows it: this start,
+// which the user has just made, lets the running instance (the pipe's server) bring its window up.
+void allowForeground(const QLocalSocket &socket)
+{
+    ULONG server = 0;
+    const auto pipe = reinterpret_cast<HANDLE>(socket.socketDescriptor());
+    AllowSetForegroundWindow(GetNamedPipeServerProcessId(pipe, &server) ? server : ASFW_ANY);
+}
 #endif
 
 bool trusted([[maybe_unused]] const QLocalSocket &socket)
@@ -222,6 +237,9 @@ bool SingleInstance::sendMessage(const QString &message, int timeoutMs)
     QLocalSocket socket;
     if (claimed || !connectToRunning(socket, programDir, timeoutMs))
         return false; // this is the running instance, or none runs
+#ifdef Q_OS_WIN
+    allowForeground(socket);
+#endif
     QByteArray data;
     QDataStream out(&data, QIODevice::WriteOnly);
     out << message;

@@ -9,7 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <system_error>
 
 namespace {
 
@@ -31,7 +31,7 @@ QString enterWorkingFolder(const WorkingFolder &folder)
 {
     if (!QDir::setCurrent(folder.path)) {
         std::fprintf(stderr, "Tarnowlock can't enter its folder '%s': %s\n", qPrintable(folder.path),
-                     std::strerror(errno));
+                     std::generic_category().message(errno).c_str());
         return QString();
     }
     return folder.path;
@@ -91,7 +91,7 @@ int main(int argc, char *argv[])
         window->cleanUp();
         return 0;
     }
-    QObject::connect(&instance, &SingleInstance::messageReceived, window.get(), &QWidget::showNormal);
+    QObject::connect(&instance, &SingleInstance::messageReceived, window.get(), &MainWindow::showInFront);
     QObject::connect(&application, &QCoreApplication::aboutToQuit, window.get(), &MainWindow::cleanUp);
     return application.exec();
 }

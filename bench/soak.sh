@@ -5,19 +5,23 @@
 # the queries sent and lost, the resident memory at a tenth, half and all of the run (1, 5 and 10
 # minutes by default), and its growth per million queries answered in between. With -w the window
 # is shown, on Xvfb (a real X server, so every repaint paints), and -Q sets a fixed rate instead of
-# 90% of the highest. Needs root, unshare, dnsperf and python3 (xvfb-run for -w); the program from a
+# 90% of the highest. With -L MIB the log folder is a file system of ten times MIB, so that the log
+# is bounded to MIB (a tenth of its file system), and the load is a flood at the highest rate: the
+# folder's largest size during the run and the rate in its first and last minute are reported.
+# Needs root, unshare, dnsperf and python3 (xvfb-run for -w); the program from a
 # build folder.
-#   bench/soak.sh [-b BUILD_DIR] [-r RULES] [-d SECONDS] [-w] [-Q RATE]
+#   bench/soak.sh [-b BUILD_DIR] [-r RULES] [-d SECONDS] [-w] [-Q RATE] [-L MIB]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 
 if [ "${1:-}" = --inside ]; then
-    # In the sandbox: PROGRAM_FOLDER PREFIX DURATION SHOWN FIXED_RATE
-    folder=$2 prefix=$3 duration=$4 shown=$5 fixed_rate=$6
+    # In the sandbox: PROGRAM_FOLDER PREFIX DURATION SHOWN FIXED_RATE LOG_BOUND_MIB
+    folder=$2 prefix=$3 duration=$4 shown=$5 fixed_rate=$6 bound=$7
     cp "$prefix.hosts" /etc/hosts
     probe_name=$(grep -v -m1 nowhere "$prefix.queries" | cut -d' ' -f1)
     cd "$folder"
+    [ "$bound" = 0 ] || mount -t tmpfs -o size=$((bound * 10))m tmpfs log
     if [ "$shown" = 1 ]; then
         QT_QPA_PLATFORM=xcb taskset -c 1 xvfb-run -a -s "-screen 0 1280x800x24" ./tarnowlock >/dev/null 2>&1 &
     else
@@ -38,9 +42,22 @@ if [ "${1:-}" = --inside ]; then
 
     rss() { awk '/VmRSS/ {print $2}' "/proc/$server/status"; }
     start_rss=$(rss)
-    taskset -c 0 dnsperf -s 127.0.0.1 -d "$prefix.queries" -l "$duration" -t 1 -Q "$rate" -S 1 \
+    pace=(-Q "$rate")
+    [ "$bound" = 0 ] || { pace=(-q 100); rate=highest; }
+    taskset -c 0 dnsperf -s 127.0.0.1 -d "$prefix.queries" -l "$duration" -t 1 "${pace[@]}" -S 1 \
         >"$folder/dnsperf.log" 2>&1 &
     load=$!
+    if [ "$bound" != 0 ]; then
+        # The log folder's size every half second; its largest.
+        (largest=0
+         while kill -0 "$load" 2>/dev/null; do
+             size=$(du -sb log | cut -f1)
+             [ "$size" -gt "$largest" ] && largest=$size
+             sleep 0.5
+         done
+         echo "$largest" >"$folder/largest") &
+        sampler=$!
+    fi
     # Resident memory and answered queries at a tenth, half and the end of the run.
     samples=()
     elapsed=0
@@ -69,6 +86,15 @@ if [ "${1:-}" = --inside ]; then
         if (qb > qa) printf "growth: %.1f MB per million queries answered\n", (b - a) / 1024 / ((qb - qa) / 1e6) }'
     awk -v a="$start_rss" -v b="$last_kb" 'BEGIN { printf "growth over the run: %.1f MB\n", (b - a) / 1024 }'
     printf 'the log on disk: %s lines\n' "$(cat log/*.unfinished | wc -l)"
+    if [ "$bound" != 0 ]; then
+        wait "$sampler"
+        awk -v l="$(cat "$folder/largest")" -v b="$bound" 'BEGIN {
+            printf "log folder: at most %.1f MiB, bound %d MiB: %s\n", l / 1048576, b, l <= b * 1048576 ? "kept" : "EXCEEDED" }'
+        # dnsperf -S 1: one "time: queries per second" line a second.
+        awk '/^[0-9.]+: [0-9.]+$/ {rate[++n] = $2}
+             END {for (i = 1; i <= 60 && i <= n; ++i) {first += rate[i]; last += rate[n - i + 1]; k = i}
+                  if (k) printf "queries/s: first minute %.0f, last minute %.0f\n", first / k, last / k}' "$folder/dnsperf.log"
+    fi
     exit 0
 fi
 
@@ -77,13 +103,15 @@ rules=10000
 duration=600
 shown=0
 fixed_rate=0
-while getopts "b:r:d:wQ:" option; do
+bound=0
+while getopts "b:r:d:wQ:L:" option; do
     case $option in
     b) build=$OPTARG ;;
     r) rules=$OPTARG ;;
     d) duration=$OPTARG ;;
     w) shown=1 ;;
     Q) fixed_rate=$OPTARG ;;
+    L) bound=$OPTARG ;;
     *) exit 2 ;;
     esac
 done
@@ -98,4 +126,4 @@ python3 "$here/generate.py" --rules "$rules" --match 0.5 --prefix "$prefix"
 mkdir -p "$work/program/log"
 cp "$build/tarnowlock" "$build/Tray.ico" "$work/program/"
 bash "$root/tests/support/sandbox.sh" "$work/sandbox" bash "$0" --inside "$work/program" "$prefix" "$duration" \
-    "$shown" "$fixed_rate"
+    "$shown" "$fixed_rate" "$bound"

@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -189,9 +190,15 @@ bool DnsControl::delDNSServer()
     say(QStringLiteral("Rolling back DNS..."), LogLevel::Begins);
     platform.watchNameServers(nullptr); // the roll back's own writes, and any after it, are not to be undone
     QFile file(rollBackPath);
-    if (!openRegularFile(file, QIODevice::ReadOnly)) {
+    if (!QFileInfo::exists(rollBackPath)) {
         say(QStringLiteral("DNS has not been changed!"), LogLevel::Succeeds);
         return true;
+    }
+    // A record this user cannot read is still a change in force: it stays for a run that can.
+    if (!openRegularFile(file, QIODevice::ReadOnly)) {
+        say(QStringLiteral("Can't roll back DNS! Can't read roll-back file '%1'").arg(rollBackPath),
+            LogLevel::Fails);
+        return false;
     }
     const QList<QByteArray> lines = file.readAll().split('\n');
     file.close();

@@ -2,14 +2,17 @@
 
 #include "dns/DnsMessage.h"
 #include "dns/HostRule.h"
+#include "dns/PatternCost.h"
 
 #include <QByteArray>
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
 
-// The bodies of the fuzz targets, shared by the libFuzzer entry point and the unit test that replays
-// the seed corpus in the ordinary build. Each returns false when an input breaks an invariant.
+#include <iterator>
+
+// The bodies of the fuzz targets, run by the libFuzzer entry point. Each returns false when an input
+// breaks an invariant.
 namespace FuzzTargets {
 
 inline HostRules fixedRules(QRegExp::PatternSyntax syntax)
@@ -96,6 +99,67 @@ inline bool hostsLine(const QByteArray &input)
                 return false;
         } else if (rdlength != 0 || !rdata.isEmpty()) {
             return false;
+        }
+    }
+    return true;
+}
+
+// Rules, edits and names from the input, each byte choosing what comes next. After the rules change
+// one by one through the calls the rule table makes, so that the index follows each change, the
+// first match of every name must be the first rule in list order whose own QRegExp matches it as a
+// whole; a rule too costly to match (dns/PatternCost.h) matches nothing.
+inline bool ruleLookup(const QByteArray &input)
+{
+    // Every wildcard shape, regular-expression syntax (a nested "{0,300}" is too costly), and
+    // characters that lower inside Latin-1 (the Kelvin sign to k) or outside it (the long s).
+    static const char16_t *const pieces[] = {
+        u"*",      u"?",      u"[a-c]",  u"[!b]",   u"[]a]",   u"[^.]",    u"a",   u"b", u"A",
+        u"ab",     u"ba.",    u".",      u"\\",     u"]",      u"(",       u")",   u"|", u"+",
+        u"{2}",    u"^",      u"$",      u"\\.",    u"\\w",    u"(?=a)",   u"(?:", u"k", u"s",
+        u"\u00c9", u"\u00e9", u"\u212a", u"\u017f", u"\u0130", u"{0,300}", u"x",   u"[",
+    };
+    static const char *const nameParts[] = {"a", "A", "b", "ab", "BA.",  "i",    "k",   "K",
+                                            "s", "S", "x", ".",  "\xc9", "\xe9", "\xff"};
+    qsizetype at = 0;
+    const auto next = [&] { return at < input.size() ? int(uchar(input.at(at++))) : 0; };
+    const auto pattern = [&] {
+        QString text;
+        for (int count = next() % 7; count > 0; --count)
+            text += QString::fromUtf16(pieces[next() % std::size(pieces)]);
+        return text;
+    };
+    QRegExp::PatternSyntax syntax = QRegExp::Wildcard;
+    HostRules rules;
+    while (at < input.size()) {
+        const int op = next();
+        const int row = rules.size() ? next() % rules.size() : -1;
+        if (op % 8 == 3) {
+            rules.append(HostRule()); // the table's new row
+        } else if (op % 8 == 4 && row >= 0) {
+            HostRule rule;
+            setPatternLazily(rule.pattern, pattern(), syntax,
+                             op & 8 ? Qt::CaseSensitive : Qt::CaseInsensitive);
+            rules.replace(row, rule);
+        } else if (op % 8 == 5 && row >= 0) {
+            rules.removeAt(row);
+        } else if (op % 8 == 6) {
+            syntax = syntax == QRegExp::Wildcard ? QRegExp::RegExp : QRegExp::Wildcard;
+            rules.setSyntax(syntax);
+        } else if (op % 8 == 7) {
+            QByteArray name;
+            for (int count = next() % 12; count > 0; --count)
+                name += nameParts[next() % std::size(nameParts)];
+            int expected = -1;
+            for (int i = 0; i < rules.size() && expected < 0; ++i) {
+                // Not compiled until the match, and never when too costly.
+                const HostRule rule = rules.at(i);
+                if (isTractable(rule.pattern) && rule.pattern.exactMatch(QString::fromLatin1(name)))
+                    expected = i;
+            }
+            if (rules.firstMatch(name) != expected)
+                return false;
+        } else {
+            rules.appendWildcard(QHostAddress(), pattern()); // a line of the hosts file
         }
     }
     return true;

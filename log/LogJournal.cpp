@@ -1,71 +1,123 @@
 #include "log/LogJournal.h"
 
-#include "log/LogSink.h"
-
-#include <QDateTime>
-
 namespace {
 
-constexpr int flushIntervalMs = 1000;
-constexpr qsizetype flushBytes = 1 << 20;
+// A flood hands its lines over before the timer; a thread this far behind loses lines, counted.
+constexpr std::size_t batchLines = 50000;
+constexpr std::size_t mostQueuedLines = 400000;
+constexpr int retryMs = 1000;
 
 } // namespace
 
-LogJournal::LogJournal(QObject *parent) : QObject(parent)
+LogJournal::LogJournal(const QString &folder, Reporter report, QObject *parent)
+    : QObject(parent), report(std::move(report)), writer(folder, JournalWriter::boundFor(folder))
 {
-    flushTimer.setSingleShot(true);
-    connect(&flushTimer, &QTimer::timeout, this, &LogJournal::flush);
+    handOverTimer.setSingleShot(true);
+    connect(&handOverTimer, &QTimer::timeout, this, &LogJournal::handOver);
 }
 
 LogJournal::~LogJournal()
 {
-    flush(); // a run that never finished keeps its lines, under the unfinished name
+    stopWriting();
+    if (!finished)
+        writer.write(batch, dropped);
 }
 
-void LogJournal::append(const QString &line)
+void LogJournal::append(const LogLine &line)
 {
     if (finished)
         return;
-    // As the whole-text save of the panel wrote them: UTF-8, a no-break space as a space.
-    pending += QString(line).replace(QChar(0xa0), QLatin1Char(' ')).toUtf8() + '\n';
-    if (pending.size() >= flushBytes)
-        flush();
-    else if (!flushTimer.isActive())
-        flushTimer.start(flushIntervalMs);
+    batch.push_back(line);
+    if (batch.size() >= batchLines)
+        handOver();
+    else if (!handOverTimer.isActive())
+        handOverTimer.start(handOverMs);
 }
 
-void LogJournal::flush()
+void LogJournal::handOver()
 {
-    flushTimer.stop();
-    if (pending.isEmpty())
+    handOverTimer.stop();
+    if (finished)
         return;
-    if (!file.isOpen()) {
-        // Named after the first line's time; an older run's file of the same second stays.
-        const QString stem =
-            logDir + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh.mm.ss"));
-        QString name = stem + QStringLiteral(".log.unfinished");
-        for (int n = 2; QFile::exists(name); ++n)
-            name = stem + QLatin1Char('-') + QString::number(n) + QStringLiteral(".log.unfinished");
-        file.setFileName(name);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            pending.clear(); // no ./log/, or not writable: nothing is kept, as at quit
-            return;
+    std::vector<JournalWriter::Report> news;
+    bool handed;
+    bool failing;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (queuedLines + batch.size() > mostQueuedLines) {
+            dropped += qint64(batch.size());
+            batch.clear();
         }
+        failing = writerFailing;
+        // Also when empty while the writer fails: it tries again.
+        handed = !batch.empty() || dropped > 0 || failing;
+        if (handed) {
+            queuedLines += batch.size();
+            queue.push_back({std::exchange(batch, {}), std::exchange(dropped, 0)});
+        }
+        news.swap(reports);
     }
-    file.write(pending);
-    file.flush();
-    pending.clear();
+    if (handed) {
+        if (!thread.joinable())
+            thread = std::thread(&LogJournal::work, this);
+        wake.notify_one();
+        // Once more afterwards, to show what the writer has to say about it.
+        handOverTimer.start(failing ? retryMs : handOverMs);
+    }
+    deliver(std::move(news));
 }
 
-void LogJournal::finish(const QString &finalName)
+void LogJournal::deliver(std::vector<JournalWriter::Report> news)
+{
+    for (const JournalWriter::Report &line : news)
+        report(line.level, line.message);
+}
+
+void LogJournal::work()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        wake.wait(lock, [this] { return !queue.empty() || stopping; });
+        if (queue.empty())
+            return;
+        std::deque<Batch> taken;
+        taken.swap(queue);
+        queuedLines = 0;
+        lock.unlock();
+        for (const Batch &next : taken)
+            writer.write(next.lines, next.lost);
+        std::vector<JournalWriter::Report> news = writer.takeReports();
+        const bool failing = writer.failing();
+        lock.lock();
+        reports.insert(reports.end(), news.begin(), news.end());
+        writerFailing = failing;
+    }
+}
+
+void LogJournal::stopWriting()
+{
+    if (!thread.joinable())
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    wake.notify_one();
+    thread.join();
+}
+
+void LogJournal::finish(const QString &quitStem)
 {
     if (finished)
         return;
-    flush();
     finished = true;
-    if (!file.isOpen())
-        return;
-    file.close();
-    QFile::remove(finalName);
-    file.rename(finalName);
+    handOverTimer.stop();
+    stopWriting();
+    writer.write(batch, dropped);
+    batch.clear();
+    writer.finish(quitStem);
+    std::vector<JournalWriter::Report> news = std::exchange(reports, {});
+    const std::vector<JournalWriter::Report> last = writer.takeReports();
+    news.insert(news.end(), last.begin(), last.end());
+    deliver(std::move(news)); // shown, too late for the file
 }

@@ -1,29 +1,62 @@
 #pragma once
 
-#include <QByteArray>
-#include <QFile>
+#include "log/JournalWriter.h"
+#include "log/LogLine.h"
+
 #include <QObject>
 #include <QTimer>
 
-// The lines of a run on disk as they are logged. They go to ./log/<start>.log.unfinished, named
-// after the run's start so that a run that never ended shows as such (the next run leaves that
-// file alone), flushed at least once a second; finish() gives the file its final name. Without a
-// writable ./log/ nothing is written.
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// The lines of a run on disk as they are logged, written by a thread of their own (JournalWriter)
+// so that a slow or full disk never holds up the server. Lines are handed over at least every
+// `handOverMs`; finish() names the run's files as complete. Without a ./log/ nothing is written.
 class LogJournal : public QObject {
 public:
-    explicit LogJournal(QObject *parent = nullptr);
+    // `report` gets the journal's own lines (a failed write, lines lost, old files removed).
+    using Reporter = std::function<void(int level, const QString &message)>;
+    LogJournal(const QString &folder, Reporter report, QObject *parent = nullptr);
+    // A run that never finished keeps its lines, under the unfinished names.
     ~LogJournal() override;
 
-    // One line, without its line feed.
-    void append(const QString &line);
-    // Writes what is pending and renames the file to `finalName`, replacing a file of that name.
-    void finish(const QString &finalName);
+    void append(const LogLine &line);
+    // Writes what is pending and names the run's files after `quitStem` ("yyyy-MM-dd_hh.mm.ss").
+    void finish(const QString &quitStem);
+
+    static constexpr int handOverMs = 250;
 
 private:
-    void flush();
+    struct Batch {
+        std::vector<LogLine> lines;
+        qint64 lost;
+    };
 
-    QFile file;
-    QByteArray pending;
-    QTimer flushTimer;
+    void handOver();
+    void deliver(std::vector<JournalWriter::Report> reports);
+    void work();
+    // Ends the thread once it has written what was handed over; the writer is this thread's then.
+    void stopWriting();
+
+    Reporter report;
+    QTimer handOverTimer;
+    std::vector<LogLine> batch;
+    qint64 dropped = 0; // lines the thread could not be given, for falling too far behind
     bool finished = false;
+
+    // Shared with the writing thread, under `mutex`.
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<Batch> queue;
+    std::size_t queuedLines = 0;
+    bool stopping = false;
+    bool writerFailing = false;
+    std::vector<JournalWriter::Report> reports;
+
+    JournalWriter writer;
+    std::thread thread;
 };

@@ -1,8 +1,9 @@
 #include "log/UI_LogPanel.h"
 
+#include "log/LogView.h"
+
 #include <QDateTime>
 #include <QGridLayout>
-#include <QTextBrowser>
 
 namespace {
 
@@ -24,10 +25,10 @@ UI_LogPanel::UI_LogPanel(const QString &mode, QWidget *parent)
     : QWidget(parent), levelFormats{levelFormat(255, 0, 0, false),  levelFormat(135, 135, 135, true),
                                     levelFormat(25, 27, 40, true),  levelFormat(130, 70, 153, false),
                                     levelFormat(0, 122, 179, true), levelFormat(0, 0, 0, false, QFont::Bold)},
-      layout(new QGridLayout(this)), browser(new QTextBrowser)
+      layout(new QGridLayout(this)), browser(new LogView(levelFormats, maxShownLines)),
+      journal(logDir, [this](int level, const QString &message) { appendLog(message, level, false); })
 {
     layout->addWidget(browser);
-    browser->document()->setMaximumBlockCount(maxShownLines + 1); // and the empty one at the end
     paintTimer.setSingleShot(true);
     connect(&paintTimer, &QTimer::timeout, this, &UI_LogPanel::showPending);
     sincePaint.start();
@@ -45,13 +46,12 @@ void UI_LogPanel::appendLog(const QString &text, int level, bool detailedOnly)
 {
     if (!records(detailedOnly))
         return;
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")) +
-                          QStringLiteral(" : ");
-    Line line{stamp + escapedForLog(text), level, stamp.size()};
-    journal.append(line.text);
-    pending.push_back(std::move(line));
+    LogLine line{clock.localMsecs(), level, escapedForLog(text)};
+    journal.append(line);
+    browser->append(std::move(line));
+    painted = false;
     // Shown at once, also while the caller keeps the GUI thread busy, but not more often than the
-    // screen can show it: a burst of lines is laid out and painted together.
+    // screen can show it: a burst of lines is painted together.
     if (sincePaint.elapsed() >= paintIntervalMs)
         showPending();
     else if (!paintTimer.isActive())
@@ -60,26 +60,14 @@ void UI_LogPanel::appendLog(const QString &text, int level, bool detailedOnly)
 
 void UI_LogPanel::showPending()
 {
-    if (pending.empty())
+    if (painted)
         return;
-    browser->moveCursor(QTextCursor::End);
-    QTextCursor cursor = browser->textCursor();
-    cursor.beginEditBlock();
-    for (const Line &line : pending) {
-        cursor.setCharFormat(timeFormat);
-        cursor.insertText(line.text.left(line.messageAt));
-        if (line.level >= 1 && line.level <= 6)
-            cursor.setCharFormat(levelFormats[line.level - 1]);
-        cursor.insertText(line.text.mid(line.messageAt));
-        cursor.insertBlock();
-    }
-    cursor.endEditBlock();
-    pending.clear();
+    browser->refresh();
+    painted = true;
     sincePaint.restart();
-    repaint();
 }
 
-QTextBrowser *UI_LogPanel::browserWidget()
+LogView *UI_LogPanel::browserWidget()
 {
     showPending();
     return browser;
@@ -90,9 +78,18 @@ bool UI_LogPanel::records(bool detailedOnly) const
     return status != LogStatus::Off && !(status == LogStatus::Brief && detailedOnly);
 }
 
+namespace {
+
+QString stemFor(const QDateTime &when)
+{
+    return when.toString(QStringLiteral("yyyy-MM-dd_hh.mm.ss"));
+}
+
+} // namespace
+
 QString UI_LogPanel::fileNameFor(const QDateTime &when)
 {
-    return logDir + when.toString(QStringLiteral("yyyy-MM-dd_hh.mm.ss")) + QStringLiteral(".log");
+    return logDir + stemFor(when) + QStringLiteral(".log");
 }
 
 void UI_LogPanel::save()
@@ -100,7 +97,7 @@ void UI_LogPanel::save()
     // Every line is on disk already; the file of the run gets its name. Lines logged before an Off
     // stay (only a run Off throughout writes no file).
     showPending();
-    journal.finish(fileNameFor(QDateTime::currentDateTime()));
+    journal.finish(stemFor(QDateTime::currentDateTime()));
 }
 
 void UI_LogPanel::setStatus(const QString &mode)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "log/LogJournal.h"
+#include "log/LogLine.h"
 #include "log/LogSink.h"
 
 #include <QElapsedTimer>
@@ -8,10 +9,8 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <vector>
-
+class LogView;
 class QGridLayout;
-class QTextBrowser;
 
 namespace LogStatus {
 enum : int { Detailed = 0, Brief = 1, Off = 2 };
@@ -19,8 +18,9 @@ enum : int { Detailed = 0, Brief = 1, Off = 2 };
 
 // The activity log: one time-stamped line per entry, styled by level, in one of three modes. Every
 // line goes to disk as it is logged (LogJournal), and the file is named ./log/<date>_<time>.log when
-// the program quits. The panel shows the most recent `maxShownLines` lines, and repaints at most
-// every `paintIntervalMs`: a line logged during a long step of the GUI thread still shows then.
+// the program quits. The panel shows the most recent `maxShownLines` lines (LogView, which builds
+// the text of the lines it paints only), and repaints at most every `paintIntervalMs`: a line logged
+// during a long step of the GUI thread still shows then.
 class UI_LogPanel : public QWidget, public LogSink {
     Q_OBJECT
 
@@ -36,7 +36,7 @@ public:
 
     int logStatus() const { return status; }
     // The browser, holding every line logged so far (up to the bound).
-    QTextBrowser *browserWidget();
+    LogView *browserWidget();
 
     static constexpr int maxShownLines = 10000;
     static constexpr int paintIntervalMs = 30;
@@ -49,23 +49,17 @@ public slots:
     void Off();
 
 private:
-    struct Line {
-        QString text; // time stamp, " : ", message
-        int level;
-        qsizetype messageAt;
-    };
-
     void changeStatus(int newStatus);
-    // Puts the lines logged since the last paint into the browser, and repaints at once.
+    // Shows the lines logged since the last paint at once.
     void showPending();
 
-    QTextCharFormat timeFormat;
     QTextCharFormat levelFormats[6];
     int status = LogStatus::Detailed;
     QGridLayout *layout;
-    QTextBrowser *browser;
+    LogView *browser;
+    LogClock clock;
     LogJournal journal;
-    std::vector<Line> pending;
+    bool painted = true; // every line appended is shown
     QElapsedTimer sincePaint;
     QTimer paintTimer;
 };

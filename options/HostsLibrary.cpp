@@ -5,6 +5,14 @@
 
 #include <algorithm>
 
+QString libraryPath(const QString &name)
+{
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+        name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
+        return QString();
+    return hostsDir + name;
+}
+
 QStringList listHostsFiles(const QString &dir)
 {
     // Files only: a folder named like a list cannot be applied or opened as one.

@@ -5,6 +5,13 @@
 #include <QString>
 #include <QStringList>
 
+// The library of hosts lists: one file per list in this folder, relative to the working directory.
+inline const QString hostsDir = QStringLiteral("./hosts/");
+
+// The library path of a list, or empty text for a name that is not a plain file name (a path
+// could reach outside the library).
+QString libraryPath(const QString &name);
+
 // The hosts lists in `dir`: its files named *.hosts, sorted by name without regard to letter
 // case. Empty when the folder is missing.
 QStringList listHostsFiles(const QString &dir);

@@ -1,6 +1,5 @@
 #include "options/UI_OptionsPanel.h"
 
-#include "app/HostsFiles.h"
 #include "log/LogSink.h"
 #include "options/DownloadProgressBar.h"
 #include "options/HostsColumns.h"
@@ -8,6 +7,7 @@
 #include "options/HostsRowColour.h"
 #include "options/HostsTableText.h"
 #include "options/ListDownload.h"
+#include "options/OpenInEditor.h"
 #include "options/SelectionSize.h"
 #include "options/SpinBoxDelegate.h"
 #include "options/UpdateReport.h"

@@ -1,6 +1,6 @@
 #include "options/UpdateTarget.h"
 
-#include "app/HostsFiles.h"
+#include "options/HostsLibrary.h"
 
 #include <QFileInfo>
 

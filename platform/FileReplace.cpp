@@ -6,7 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <system_error>
 
 namespace {
 
@@ -79,7 +79,7 @@ bool replaceFileWith(const QString &target, const QStringList &sources, QString 
     }
     const int renameError = errno;
     if (renameError != EBUSY && renameError != EXDEV && renameError != EPERM)
-        return fail(error, QString::fromLocal8Bit(std::strerror(renameError)));
+        return fail(error, QString::fromLocal8Bit(std::generic_category().message(renameError).c_str()));
     return writeInPlace(temp, path, error);
 }
 

@@ -40,6 +40,9 @@ public:
     virtual bool writeHostsFile(const QStringList &sources) = 0;
     // Copies a local source file over `target`. On false `target` is as it was.
     virtual bool copyFile(const QString &source, const QString &target) = 0;
+    // Why the last of those two writes failed, where missing rights were not the reason (another
+    // program holding the file); empty text where they may have been.
+    virtual QString lastWriteFailure() const { return QString(); }
 
     // Detached programs; whether the folder is shown is not reported, the editor's start is.
     virtual void showFolder(const QString &folder) = 0;

@@ -18,6 +18,7 @@ public:
 
     bool writeHostsFile(const QStringList &sources) override;
     bool copyFile(const QString &source, const QString &target) override;
+    QString lastWriteFailure() const override;
 
     void showFolder(const QString &folder) override;
     bool startEditor(const QString &editor, const QString &argument, const QString &workingDir) override;
@@ -33,4 +34,5 @@ public:
 
 private:
     WindowsNameServerStore registry;
+    QString writeFailure;
 };

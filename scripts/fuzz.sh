@@ -9,9 +9,9 @@ seconds=${FUZZ_SECONDS:-60}
 CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTARNOWLOCK_FUZZ=ON -DTARNOWLOCK_TESTS=OFF -DTARNOWLOCK_WERROR=ON \
     -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzz_dns_message fuzz_hosts_line
+cmake --build "$build" -j"$(nproc)" --target fuzz_dns_message fuzz_hosts_line fuzz_rule_lookup
 status=0
-for target in dns_message hosts_line; do
+for target in dns_message hosts_line rule_lookup; do
     scratch=$(mktemp -d)
     if "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$scratch/" "$scratch" "$root/fuzz/corpus/$target" >"$scratch.log" 2>&1; then

@@ -14,8 +14,8 @@ packages=(
     # benchmarks and fuzzing: dnsmasq's binary only (the dnsmasq package would start a system
     # service on port 53), Google Benchmark, clang with its sanitizer and fuzzer runtimes
     dnsmasq-base libbenchmark-dev clang-14 libclang-rt-14-dev valgrind python3
-    # the Windows compile check
-    g++-mingw-w64-x86-64-posix
+    # the Windows compile check: the compiler, and windres for the resource script
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
 )
 
 missing=()

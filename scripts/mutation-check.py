@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Puts one seeded fault at a time (scripts/mutations.txt) into a copy of the tree, rebuilds it
-incrementally, runs the whole suite and reports which faults it catches and which survive.
+incrementally, runs the whole suite as CI does (warnings as errors, CI=true: a test that would skip
+fails, every label) and reports which faults it catches and which survive.
 
     scripts/mutation-check.py [--rev REV] [--work DIR] [--only ID,ID] [--tests REGEX] [--list]
 
@@ -20,8 +21,10 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-# Cheap suites first: a fault that a unit test catches costs no end-to-end run.
-STAGES = ["unit", "gui", "e2e"]
+# Cheap suites first: a fault that a unit test catches costs no end-to-end run. Every label of
+# tests/CMakeLists.txt is here (checked before the first fault).
+STAGES = ["unit", "install", "gui", "e2e"]
+CI_ENVIRONMENT = dict(os.environ, CI="true")
 
 
 class Fault:
@@ -133,7 +136,8 @@ def build_tree(build, tests, log):
     if tests:
         listed = subprocess.run(["ctest", "--test-dir", build, "-N", "-R", tests], capture_output=True,
                                 text=True).stdout
-        command += ["--target", "tarnowlock"] + re.findall(r"Test +#\d+: \w+/(\w+)", listed)
+        # The install test is a script: it needs the program alone (and the configured packaging).
+        command += ["--target", "tarnowlock"] + re.findall(r"Test +#\d+: (?!install/)\w+/(\w+)", listed)
     return run(command, log=log) == 0
 
 
@@ -142,7 +146,8 @@ def failing_tests(build, tests, log):
     for stage in STAGES:
         output = subprocess.run(["ctest", "--test-dir", build, "-L", f"^{stage}$", "--stop-on-failure",
                                  f"-j{os.cpu_count()}"] + (["-R", tests] if tests else []),
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True).stdout
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                env=CI_ENVIRONMENT).stdout
         log.write(output)
         failed = re.findall(r"^\s*\d+ - (\S+) \(", output.split("The following tests FAILED:")[-1],
                             re.MULTILINE) if "The following tests FAILED:" in output else []
@@ -175,10 +180,16 @@ def main():
     sync_tree(args.rev, source)
     log_path = os.path.join(args.work, "log.txt")
     with open(log_path, "w") as log:
-        configure = ["cmake", "-S", source, "-B", build, "-G", "Ninja",
-                     "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON"]
+        # CI's configuration (scripts/build.sh, .ci/run): a fault must build with -Werror.
+        configure = ["cmake", "-S", source, "-B", build, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
+                     "-DTARNOWLOCK_WERROR=ON", "-DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON"]
         if run(configure, log=log) or not build_tree(build, args.tests, log):
             sys.exit(f"mutation-check: the unchanged tree does not build (see {log_path})")
+        labels = subprocess.run(["ctest", "--test-dir", build, "--print-labels"], capture_output=True,
+                                text=True).stdout.partition("All Labels:")[2].split()
+        unrun = set(labels) - set(STAGES)
+        if unrun:
+            sys.exit(f"mutation-check: STAGES misses the labels {', '.join(sorted(unrun))}")
         baseline = failing_tests(build, args.tests, log)
         if baseline:
             sys.exit(f"mutation-check: the unchanged tree fails {', '.join(baseline)} (see {log_path})")

@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -73,6 +72,7 @@ private slots:
     void resolvers_data();
     void resolvers();
     void dnsperfLosesNoQuery();
+    void fullDiskUnderTheLog();
     void stopGivesNameServersBack_data();
     void stopGivesNameServersBack();
     void rewriteByAnotherProgramIsUndone_data();
@@ -91,7 +91,7 @@ private:
     bool serve();
 
     QProcess dnsmasq;
-    std::unique_ptr<QTemporaryDir> folder;
+    std::unique_ptr<SharedTemporaryDir> folder; // other users start the program in it too
     std::unique_ptr<ProgramUnderTest> program;
 };
 
@@ -120,7 +120,7 @@ void TestProgram::init()
 {
     QFile::remove(resolvConfPath); // a link a row left
     QVERIFY(writeWholeFile(resolvConfPath, resolvConf));
-    folder = std::make_unique<QTemporaryDir>();
+    folder = std::make_unique<SharedTemporaryDir>();
     program = std::make_unique<ProgramUnderTest>(folder->path());
 }
 
@@ -181,6 +181,32 @@ void TestProgram::dnsperfLosesNoQuery()
              qPrintable(report));
     QVERIFY2(report.contains(QLatin1String("Response codes: NOERROR 750 (75.00%), SERVFAIL 250 (25.00%)")),
              qPrintable(report));
+}
+
+// The log's file system full while queries come: every query is answered, the failure is said once,
+// and once there is room again the kept lines reach the file, none cut, which is named complete.
+void TestProgram::fullDiskUnderTheLog()
+{
+    const QString log = folder->filePath(QStringLiteral("log"));
+    QCOMPARE(QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64m", "tmpfs", log}), 0);
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", log}); });
+    QVERIFY(writeWholeFile(log + "/filler", QByteArray((64 << 20) - (64 << 10), 'x')));
+    const QString queries = folder->filePath(QStringLiteral("queries"));
+    QVERIFY(writeWholeFile(queries, "www.blocked.test A\nnothing.example A\n"));
+    QVERIFY(serve());
+    const QString flood =
+        run({"dnsperf", "-s", "127.0.0.1", "-d", queries, "-n", "2000", "-t", "2"}).simplified();
+    QVERIFY2(flood.contains(QLatin1String("Queries lost: 0 (0.00%)")), qPrintable(flood));
+    QTest::qWait(1000); // the lines have met the full disk
+    QVERIFY(QFile::remove(log + "/filler"));
+    QTest::qWait(2500); // the writer's next try
+    QVERIFY(program->stop(SIGTERM));
+    const QString text = program->logText();
+    QCOMPARE(text.count(QLatin1String("Can't write the log file")), 1);
+    QVERIFY(text.count(QLatin1String(" : Question for nothing.example\n")) >= 2000);
+    static const QRegularExpression whole(
+        QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3} : .*\n)*$"));
+    QVERIFY(whole.match(text).hasMatch());
 }
 
 void TestProgram::stopGivesNameServersBack_data()
@@ -314,7 +340,6 @@ void TestProgram::secondStartHandsOver()
 // socket behind), nor the roll back. A roll back without rights keeps its record for one with them.
 void TestProgram::squatterStopsNothing()
 {
-    QVERIFY(::chmod(qPrintable(folder->path()), 0755) == 0);
     QProcess squatter;
     squatter.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
                                "import fcntl, hashlib, os, socket, sys, time\n"
@@ -368,7 +393,9 @@ void TestProgram::installedCopyOfTheUser()
     const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"--lazy", prefix}); });
     const QString state = QStringLiteral(TARNOWLOCK_STATE_DIR);
     const QString bin = QFileInfo(QStringLiteral(TARNOWLOCK_INSTALLED_EXECUTABLE)).path();
-    QVERIFY(QDir().mkpath(state) && QDir().mkpath(bin) && ::chmod(qPrintable(state), mode_t(stateMode)) == 0);
+    QVERIFY(QDir().mkpath(state) && QDir().mkpath(bin) &&
+            QProcess::execute("chmod", {"-R", "0755", prefix}) == 0 &&
+            ::chmod(qPrintable(state), mode_t(stateMode)) == 0);
     ProgramUnderTest installed(bin, state);
     qputenv("PKEXEC_UID", "4242");
     if (user == 0) { // made again, where the run's log goes
@@ -414,7 +441,7 @@ void TestProgram::elevationSeenUnderHiddenProc()
     QVERIFY(writeWholeFile(paths.pkexec, "#!/bin/bash\nsleep 0.5\nexec " + setuidRoot.toUtf8() +
                                              " --reuid=0 --regid=0 --clear-groups -- "
                                              "bash -c 'exec -a \"$0\" sleep 5' \"${@: -1}\"\n"));
-    QVERIFY(::chmod(qPrintable(paths.pkexec), 0755) == 0 && ::chmod(qPrintable(folder->path()), 0755) == 0);
+    QVERIFY(::chmod(qPrintable(paths.pkexec), 0755) == 0);
     std::optional<bool> started;
     QVERIFY(::setresuid(4242, 4242, 0) == 0);
     LinuxPlatform(paths).startElevated(folder->filePath("tarnowlock"),

@@ -1,10 +1,12 @@
+#include "log/JournalWriter.h"
+#include "log/LogView.h"
 #include "log/UI_LogPanel.h"
 #include "tests/support/LogText.h"
 #include "tests/support/TestFiles.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QTest>
-#include <QTextBrowser>
 
 class TestLogPanel : public QObject {
     Q_OBJECT
@@ -69,6 +71,80 @@ private slots:
         const QStringList files = QDir("log").entryList(QDir::Files);
         QCOMPARE(files.size(), 1);
         QVERIFY(files[0].endsWith(".log") && readWholeFile("log/" + files[0]).count('\n') == count);
+    }
+
+    // A run writing past the folder's bound: other runs' files go first, oldest first, then this
+    // run's oldest parts; files of other names stay; what is left of the run ends with its newest
+    // lines, whole, in parts that sort in the order they were written.
+    void folderKeptWithinItsBound()
+    {
+        ProgramFolder folder;
+        const QStringList older{"2026-01-01_00.00.00.log", "2026-01-02_00.00.00.0001.log",
+                                "2026-01-02_00.00.00.log", "2026-01-03_00.00.00.log.unfinished"};
+        const QStringList foreign{"notes.txt", "2026-01-01.log", "x2026-01-01_00.00.00.log"};
+        for (const QString &name : older + foreign)
+            QVERIFY(writeWholeFile("log/" + name, QByteArray(12000, 'x') + '\n'));
+        constexpr qint64 bound = 64000;
+        JournalWriter writer(QStringLiteral("./log/"), bound);
+        QByteArray all;
+        QStringList sequence = older; // then this run's parts, as they are made
+        QString stem;
+        for (int batch = 0; batch < 150; ++batch) {
+            std::vector<LogLine> lines;
+            for (int i = 0; i < 20; ++i)
+                lines.push_back({batch * 1000 + i, LogLevel::Plain, QString::number(batch * 100 + i)});
+            for (const LogLine &line : lines)
+                line.appendTo(all);
+            writer.write(lines);
+            if (stem.isEmpty())
+                stem = QDir("log")
+                           .entryList({"*.log.unfinished"})
+                           .filter(QRegularExpression("^(?!2026-01)"))
+                           .value(0)
+                           .chopped(15);
+            const auto part = [&](qsizetype n) {
+                return stem + (n ? "." + QString::number(n) : "") + ".log.unfinished";
+            };
+            while (QFile::exists("log/" + part(sequence.size() - older.size())))
+                sequence << part(sequence.size() - older.size());
+            qint64 used = 0;
+            bool kept = false; // once one is kept, all made after it are
+            for (const QString &name : sequence) {
+                QVERIFY2(QFile::exists("log/" + name) || !kept, qPrintable(name));
+                kept = QFile::exists("log/" + name);
+                used += QFileInfo("log/" + name).size();
+            }
+            QVERIFY(used <= bound);
+        }
+        QVERIFY(writer.finish(QStringLiteral("2026-02-01_00.00.00")));
+        const QStringList run = QDir("log").entryList({"2026-02-01_*"}, QDir::Files, QDir::Name);
+        QVERIFY(run.size() > 1 && run.last() == "2026-02-01_00.00.00.log");
+        QByteArray kept;
+        for (const QString &name : run)
+            kept += readWholeFile("log/" + name);
+        QVERIFY(kept.size() < all.size() && all.endsWith(kept) &&
+                all.at(all.size() - kept.size() - 1) == '\n');
+        for (const QString &name : foreign)
+            QVERIFY(QFile::exists("log/" + name));
+    }
+
+    // The time stamp is built without the C library's clock functions: it must read as they would.
+    void stampReadsAsTheClock_data()
+    {
+        QTest::addColumn<QDateTime>("when"); // as UTC, the local time it stands for
+        for (const char *when :
+             {"1970-01-01T00:00:00.000", "1969-12-31T23:59:59.999", "2000-02-29T12:34:56.007",
+              "2024-02-29T23:59:59.999", "2100-03-01T00:00:00.000", "2026-12-31T09:08:07.060"})
+            QTest::newRow(when) << QDateTime::fromString(when, Qt::ISODateWithMs).toTimeSpec(Qt::UTC);
+    }
+    void stampReadsAsTheClock()
+    {
+        QFETCH(QDateTime, when);
+        QCOMPARE(LogLine({when.toMSecsSinceEpoch() + when.offsetFromUtc() * 1000, 0, {}}).stamp(),
+                 when.toString("yyyy-MM-dd hh:mm:ss:zzz"));
+        const QDateTime now = QDateTime::currentDateTime();
+        const qint64 local = QDateTime(now.date(), now.time(), Qt::UTC).toMSecsSinceEpoch();
+        QVERIFY(qAbs(LogClock().localMsecs() - local) < 1000);
     }
 
     // Names from queries, files and lists reach the log as they are; none may break or forge a line.

@@ -2,9 +2,9 @@
 
 #include "log/UI_LogPanel.h"
 
+#include "log/LogView.h"
 #include <QRegularExpression>
 #include <QStringList>
-#include <QTextBrowser>
 
 // The messages of the panel's lines, in order, each without its time stamp; a line that does not
 // have the "yyyy-MM-dd hh:mm:ss:zzz : " form shows as "<malformed: line>".

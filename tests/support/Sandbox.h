@@ -9,7 +9,7 @@
 constexpr int testSkipped = 77;
 
 // Re-executes this test program inside the sandbox and returns its exit code. Where no sandbox can
-// be made it skips the whole program, except in CI (CI set), where that fails.
+// be made it skips the whole program, except in CI (CI=true), where that fails.
 int runTestInSandbox(QObject &test, int argc, char **argv);
 
 #define TARNOWLOCK_SANDBOXED_TEST_MAIN(TestClass)                                                            \

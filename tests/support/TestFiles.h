@@ -7,6 +7,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 // A file's whole content; a file that cannot be read gives "<unreadable>", which no test expects.
 inline QByteArray readWholeFile(const QString &path)
 {
@@ -21,6 +23,16 @@ inline bool writeWholeFile(const QString &path, const QByteArray &content)
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
+
+// A temporary folder that other local users may enter (mode 0755 whatever the umask), for tests
+// that act as them: under /tmp, as TMPDIR may be private to this user (pam_tmpdir).
+class SharedTemporaryDir : public QTemporaryDir {
+public:
+    SharedTemporaryDir() : QTemporaryDir(QStringLiteral("/tmp/tarnowlock-test-XXXXXX"))
+    {
+        ::chmod(QFile::encodeName(path()).constData(), 0755);
+    }
+};
 
 // A temporary program folder holding hosts/ and log/, the working directory while it lives: the
 // previous one comes back when it goes, so no test leaves its folder to the next.

@@ -100,6 +100,16 @@ private slots:
         QVERIFY2(failed.contains(QRegularExpression(value[3])), qPrintable(failed));
     }
 
+    // Only a missing record means no change: one that cannot be read fails, and stays.
+    void rollBackUnreadableRecord()
+    {
+        Fixture f;
+        QVERIFY(f.control.delDNSServer());
+        QVERIFY(QDir().mkdir("DNS"));
+        QVERIFY(!f.control.delDNSServer());
+        QVERIFY(QFileInfo("DNS").isDir() && !f.log.lines.filter(QRegularExpression("^3 ")).isEmpty());
+    }
+
     // Without rights (eth0's writes refused) a record whose servers did not take stays for a run with them.
     void rollBackRefused_data()
     {

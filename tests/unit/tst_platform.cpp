@@ -1,5 +1,6 @@
 #include "platform/LinuxPlatform.h"
 #include "platform/WindowsCommands.h"
+#include "tests/support/Skip.h"
 #include "tests/support/TestFiles.h"
 
 #include <QFileInfo>
@@ -132,7 +133,7 @@ private slots:
         QFETCH(bool, enabled);
         QFETCH(QString, reason);
         if (::geteuid() != 0)
-            QSKIP("writing for another user needs root");
+            TARNOWLOCK_SKIP("writing for another user needs root");
         qputenv("PKEXEC_UID", "4242");
         const auto restore = qScopeGuard([] { qunsetenv("PKEXEC_UID"); });
         const auto byUser = [](const QString &path) {
@@ -142,13 +143,14 @@ private slots:
             struct stat status = {};
             return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? qint64(status.st_uid) : -1;
         };
-        ProgramFolder home;
-        QTemporaryDir outside; // root's, but for the row that hands it to the user
-        const QString secret = outside.filePath("secret"), config = home.path(".config"),
+        SharedTemporaryDir home;
+        SharedTemporaryDir outside; // root's, but for the row that hands it to the user
+        const QString secret = outside.filePath("secret"), config = home.filePath(".config"),
                       autostart = config + "/autostart", entry = autostart + "/Tarnowlock.desktop";
         QVERIFY(writeWholeFile(secret, "root's\n") && byUser(home.path()));
         if (planted == "root config" || planted == "folder link")
-            QVERIFY(QDir().mkdir(config) && (planted == "root config" || byUser(config)));
+            QVERIFY(QDir().mkdir(config) && ::chmod(qPrintable(config), 0755) == 0 &&
+                    (planted == "root config" || byUser(config)));
         if (planted == "folder link") // followed, it would lead where the user may write
             QVERIFY(QFile::link(outside.path(), autostart) && byUser(autostart) && byUser(outside.path()));
         if (planted == "leftover")
