@@ -1,13 +1,13 @@
-// What one line of the activity log costs: time stamp, escaping, the line on disk, insertion and the
-// repaint (at most every 30 ms), on a shown panel and on a hidden one (the program in the tray).
+// What one line of the activity log costs: time stamp, escaping, the record kept for the panel and
+// for the file, and the repaint (at most every 30 ms), on a shown panel and on a hidden one (the
+// program in the tray); and the parts of a line on their own.
 
+#include "log/LogLine.h"
 #include "log/UI_LogPanel.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTextBrowser>
 #include <QWindow>
 
 #include <benchmark/benchmark.h>
@@ -62,14 +62,27 @@ BENCHMARK_CAPTURE(BM_UnansweredQueryLine, detailed, "Detailed");
 BENCHMARK_CAPTURE(BM_UnansweredQueryLine, brief, "Brief");
 BENCHMARK_CAPTURE(BM_UnansweredQueryLine, off, "Off");
 
-// The parts of one line on their own.
-void BM_TimeStampText(benchmark::State &state)
+// The parts of one line on their own: the time, and its text as the file holds it (written by the
+// journal's thread).
+void BM_TimeStamp(benchmark::State &state)
 {
+    LogClock clock;
     for (auto _ : state)
-        benchmark::DoNotOptimize(
-            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss:zzz")));
+        benchmark::DoNotOptimize(clock.localMsecs());
 }
-BENCHMARK(BM_TimeStampText);
+BENCHMARK(BM_TimeStamp);
+
+void BM_LineAsWritten(benchmark::State &state)
+{
+    const LogLine line{LogClock().localMsecs(), 4, QStringLiteral("Question for ads.example.test")};
+    QByteArray file;
+    for (auto _ : state) {
+        line.appendTo(file);
+        if (file.size() > (1 << 20))
+            file.clear();
+    }
+}
+BENCHMARK(BM_LineAsWritten);
 
 void BM_RepaintAlone(benchmark::State &state)
 {
