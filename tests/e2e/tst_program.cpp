@@ -5,6 +5,8 @@
 #include "tests/support/Sandbox.h"
 #include "tests/support/TestFiles.h"
 
+#include "log/JournalWriter.h"
+#include "log/LogSink.h"
 #include "platform/LinuxPlatform.h"
 
 #include <QApplication>
@@ -73,6 +75,7 @@ private slots:
     void resolvers();
     void dnsperfLosesNoQuery();
     void fullDiskUnderTheLog();
+    void journalLosesLinesOnAFullDisk();
     void stopGivesNameServersBack_data();
     void stopGivesNameServersBack();
     void rewriteByAnotherProgramIsUndone_data();
@@ -207,6 +210,26 @@ void TestProgram::fullDiskUnderTheLog()
     // One time stamp a line: none cut, none joined to the next.
     QCOMPARE(text.count(QRegularExpression("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d:\\d{3} : ")),
              text.count('\n'));
+}
+
+// Past what it keeps in memory a full disk costs lines: they are counted, the kept ones are written
+// whole once there is room, and a run that lost lines its file does not tell of is not complete.
+void TestProgram::journalLosesLinesOnAFullDisk()
+{
+    const QString log = folder->filePath(QStringLiteral("log/"));
+    QCOMPARE(QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=16m", "tmpfs", log}), 0);
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {"-l", log}); });
+    QVERIFY(writeWholeFile(log + "filler", QByteArray((16 << 20) - (16 << 10), 'x')));
+    JournalWriter writer(log, 1 << 30);
+    const std::vector<LogLine> lines(100000, LogLine{0, LogLevel::Plain, QString(60, u'x')}); // 8.8 MB
+    writer.write(lines);
+    QVERIFY(writer.failing());
+    QVERIFY(QFile::remove(log + "filler"));
+    QVERIFY(!writer.finish(QStringLiteral("2026-01-01_00.00.00")));
+    const QString said = writer.takeReports().back().message;
+    const qint64 lost = said.section(' ', 0, 0).toLongLong();
+    const QString run = log + QDir(log).entryList({"*.log.unfinished"}).value(0);
+    QVERIFY2(lost > 0 && QFileInfo(run).size() == (qint64(lines.size()) - lost) * 87, qPrintable(said));
 }
 
 void TestProgram::stopGivesNameServersBack_data()

@@ -118,7 +118,8 @@ private slots:
         }
         QVERIFY(writer.finish(QStringLiteral("2026-02-01_00.00.00")));
         const QStringList run = QDir("log").entryList({"2026-02-01_*"}, QDir::Files, QDir::Name);
-        QVERIFY(run.size() > 1 && run.last() == "2026-02-01_00.00.00.log");
+        QVERIFY(run.size() > 1 && run.first() == "2026-02-01_00.00.00.0001.log" &&
+                run.last() == "2026-02-01_00.00.00.log");
         QByteArray kept;
         for (const QString &name : run)
             kept += readWholeFile("log/" + name);
