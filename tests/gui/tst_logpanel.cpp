@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTest>
 
 class TestLogPanel : public QObject {
@@ -60,18 +61,34 @@ private slots:
     {
         ProgramFolder folder;
         UI_LogPanel panel(QStringLiteral("Detailed"));
-        const int count = UI_LogPanel::maxShownLines + 5;
-        for (int i = 0; i < count; ++i)
+        const int count = 500000; // a long run's, in steps the writer can follow
+        for (int i = 0; i < count; ++i) {
             panel.appendLog(QString::number(i), LogLevel::Plain, false);
-        QTRY_COMPARE(readWholeFile("log/" + QDir("log").entryList({"*.log.unfinished"}).value(0)).count('\n'),
-                     count);
+            if ((i + 1) % 50000 == 0)
+                QTRY_COMPARE(
+                    readWholeFile("log/" + QDir("log").entryList({"*.log.unfinished"}).value(0)).count('\n'),
+                    i + 1);
+        }
         const QStringList shown = logMessages(panel);
         QCOMPARE(shown.size(), UI_LogPanel::maxShownLines);
-        QCOMPARE(shown.first(), "5");
+        QCOMPARE(shown.first(), QString::number(count - UI_LogPanel::maxShownLines));
         panel.save();
         const QStringList files = QDir("log").entryList(QDir::Files);
         QCOMPARE(files.size(), 1);
         QVERIFY(files[0].endsWith(".log") && readWholeFile("log/" + files[0]).count('\n') == count);
+    }
+
+    // The last lines of a burst show without another line after them.
+    void burstShownAtItsEnd()
+    {
+        ProgramFolder folder;
+        UI_LogPanel panel(QStringLiteral("Detailed"));
+        panel.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&panel));
+        const QScrollBar *rows = panel.findChild<LogView *>()->verticalScrollBar();
+        for (int i = 0; i < 1000; ++i)
+            panel.appendLog(QString::number(i), LogLevel::Plain, false);
+        QTRY_VERIFY(rows->maximum() > 900 && rows->value() == rows->maximum());
     }
 
     // A run writing past the folder's bound: other runs' files go first, oldest first, then this
@@ -82,7 +99,8 @@ private slots:
         ProgramFolder folder;
         const QStringList older{"2026-01-01_00.00.00.log", "2026-01-02_00.00.00.0001.log",
                                 "2026-01-02_00.00.00.log", "2026-01-03_00.00.00.log.unfinished"};
-        const QStringList foreign{"notes.txt", "2026-01-01.log", "x2026-01-01_00.00.00.log"};
+        const QStringList foreign{"notes.txt", "2026-01-01.log", "x2026-01-01_00.00.00.log",
+                                  "2026-01-01_00.00.00.log.bak"};
         for (const QString &name : older + foreign)
             QVERIFY(writeWholeFile("log/" + name, QByteArray(12000, 'x') + '\n'));
         constexpr qint64 bound = 64000;
