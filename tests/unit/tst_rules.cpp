@@ -76,6 +76,7 @@ private slots:
         row("regexp: alternation, case ignored", {"(ads|track)\\.test"}, "TRACK.test", 0, true);
         row("regexp: a wildcard text never matches", {"*.ads.test", ".*"}, "www.ads.test", 1, true);
         row("regexp: literal after an optional group", {"(.*\\.)?tok1\\.example"}, "A.TOK1.example", 0, true);
+        row("regexp: anchored at both ends", {"^ads\\.test$", ".*"}, "ads.test", 0, true);
         row("regexp: not another literal", {"(.*\\.)?tok1\\.example", ".*"}, "tok2.example", 1, true);
         row("regexp: optional and coded characters", {"xy?z\\x0041b{2}", ".*"}, "xzabb", 0, true);
         row("star inside: its literal", {"*ads*.example", "*.example"}, "x.ads1.example", 0);
