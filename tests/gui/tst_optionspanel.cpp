@@ -143,6 +143,7 @@ private slots:
         QTest::newRow("by hand: HTTP error page") << "hand" << error << -1 << false << 1;
         QTest::newRow("by hand: body cut off") << "hand" << cut << -1 << false << 1;
         QTest::newRow("by hand: cancelled") << "cancel" << held << -1 << false << 0;
+        QTest::newRow("first one, list reloaded meanwhile: fetched") << "reload" << good << -1 << true << 0;
         QTest::newRow("at start, due: fetched") << "start" << good << 0 << true << 0;
         QTest::newRow("at start, due: HTTP error page") << "start" << error << 1 << false << 0;
         QTest::newRow("at start, not due: left alone") << "start" << good << 7 << false << 0;
@@ -158,9 +159,14 @@ private slots:
         QVERIFY2(server.isListening(), qPrintable(server.errorString()));
         server.setRoute("/a", route);
         const QDateTime yesterday = QDateTime::currentDateTime().addDays(-1);
-        *panel->hostsList[0] = HostsEntry{false, "a.hosts", server.url("/a"), yesterday, frequency};
+        const bool first = how == "reload"; // a fresh folder's list: no file yet, never updated
+        QVERIFY(!first || QFile::remove("hosts/a.hosts"));
+        *panel->hostsList[0] =
+            HostsEntry{false, "a.hosts", server.url("/a"), first ? QDateTime() : yesterday, frequency};
         MessageBoxAnswerer answerer(QMessageBox::Ok);
         how == "start" ? panel->performAutoUpdate() : panel->syncHostsFile(0);
+        if (first)
+            panel->loadHostsList();
         QTRY_COMPARE(server.heldCount(), int(how == "cancel"));
         if (how == "cancel")
             panel->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Cancel)->click();

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTextDocumentFragment>
 
 class TestLibrary : public QObject {
     Q_OBJECT
@@ -87,6 +88,9 @@ private slots:
                              UpdateOutcome::Failed})
             QCOMPARE(updateNeedsFailureBox(outcome, false), outcome == UpdateOutcome::Failed);
         QVERIFY(!updateNeedsFailureBox(UpdateOutcome::Failed, true));
+        const QString shown =
+            QTextDocumentFragment::fromHtml(updateFailureBoxText("a<b>&c.hosts")).toPlainText();
+        QVERIFY2(shown.contains("updating a<b>&c.hosts."), qPrintable(shown)); // the name as it is
     }
 };
 
