@@ -15,7 +15,7 @@ namespace {
 const QRegularExpression
     ourName(QStringLiteral(R"(^\d{4}-\d\d-\d\d_\d\d\.\d\d\.\d\d(-\d+)?(\.\d+)?\.log(\.unfinished)?$)"));
 
-constexpr qsizetype chunkSize = 1 << 20;
+constexpr qsizetype chunkSize = 256 << 10;
 
 QString mebibytes(qint64 bytes)
 {

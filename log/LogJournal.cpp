@@ -1,9 +1,11 @@
 #include "log/LogJournal.h"
 
+#include "platform/ThreadPriority.h"
+
 namespace {
 
 // A flood hands its lines over before the timer; a thread this far behind loses lines, counted.
-constexpr std::size_t batchLines = 50000;
+constexpr std::size_t batchLines = 8192;
 constexpr std::size_t mostQueuedLines = 400000;
 constexpr int retryMs = 1000;
 
@@ -75,6 +77,7 @@ void LogJournal::deliver(std::vector<JournalWriter::Report> news)
 
 void LogJournal::work()
 {
+    yieldToOtherThreads(); // the server's thread comes first; the lines can wait
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
         wake.wait(lock, [this] { return !queue.empty() || stopping; });

@@ -238,14 +238,16 @@ void TestProgram::journalLosesLinesOnAFullDisk()
 
 void TestProgram::stopGivesNameServersBack_data()
 {
-    QTest::addColumn<bool>("killedFirst");
-    QTest::newRow("SIGTERM") << false;
-    QTest::newRow("SIGKILL, then the next run ends") << true;
+    QTest::addColumn<int>("signal"); // after SIGKILL the next run ends with SIGTERM
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP, its terminal closed") << SIGHUP;
+    QTest::newRow("SIGKILL, then the next run ends") << SIGKILL;
 }
 
 void TestProgram::stopGivesNameServersBack()
 {
-    QFETCH(bool, killedFirst);
+    QFETCH(int, signal);
+    const bool killedFirst = signal == SIGKILL;
     QVERIFY(serve());
     QVERIFY(readWholeFile(resolvConfPath) != resolvConf);
     const QDir logDir(folder->filePath("log"));
@@ -259,7 +261,7 @@ void TestProgram::stopGivesNameServersBack()
         program = std::make_unique<ProgramUnderTest>(folder->path());
         QVERIFY(serve());
     }
-    QVERIFY(program->stop(SIGTERM));
+    QVERIFY(program->stop(killedFirst ? SIGTERM : signal));
     QCOMPARE(program->process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(program->process().exitCode(), 0);
     QCOMPARE(readWholeFile(resolvConfPath), resolvConf);

@@ -71,7 +71,9 @@ private slots:
     {
         QTest::addColumn<QByteArray>("prompt");
         QTest::addColumn<bool>("started");
-        QTest::newRow("accepted") << QByteArray("sleep 0.5; exec -a \"${@: -1}\" sleep 3") << true;
+        QTest::newRow("accepted, the display's X authority passed on")
+            << QByteArray("sleep 0.5; [[ \" $* \" == *' XAUTHORITY=/x '* ]] && exec -a \"${@: -1}\" sleep 3")
+            << true;
         QTest::newRow("declined") << QByteArray("sleep 0.5; exit 126") << false;
         QTest::newRow("no pkexec") << QByteArray() << false;
     }
@@ -79,6 +81,8 @@ private slots:
     {
         QFETCH(QByteArray, prompt);
         QFETCH(bool, started);
+        qputenv("XAUTHORITY", "/x"); // pkexec clears it, so a copy that is not installed hands it on
+        const auto restore = qScopeGuard([] { qunsetenv("XAUTHORITY"); });
         ProgramFolder folder;
         LinuxPaths paths;
         paths.pkexec = folder.path("pkexec");
@@ -120,12 +124,14 @@ private slots:
         QTest::newRow("written for the user") << "" << true << "";
         QTest::newRow("removed again") << "entry" << false << "";
         QTest::newRow("nothing to remove") << "" << false << "";
+        QTest::newRow("nothing to remove beside a leftover") << "leftover" << false << "";
         QTest::newRow("entry links to a root-only file")
             << "entry link" << true << "/.config/autostart/Tarnowlock.desktop' is a symbolic link";
         QTest::newRow("autostart links to a folder of the user's elsewhere")
             << "folder link" << true << "/.config/autostart' is a symbolic link";
         QTest::newRow("a leftover of a write cut short") << "leftover" << true << "";
         QTest::newRow("~/.config owned by root") << "root config" << true << "/.config' is not owned by 4242";
+        QTest::newRow("through sudo as user 4343, then pkexec") << "sudo" << true << "";
     }
     void startupEntry()
     {
@@ -135,7 +141,8 @@ private slots:
         if (::geteuid() != 0)
             TARNOWLOCK_SKIP("writing for another user needs root");
         qputenv("PKEXEC_UID", "4242");
-        const auto restore = qScopeGuard([] { qunsetenv("PKEXEC_UID"); });
+        qputenv("SUDO_UID", planted == "sudo" ? "4343" : "");
+        const auto restore = qScopeGuard([] { qunsetenv("PKEXEC_UID"), qunsetenv("SUDO_UID"); });
         const auto byUser = [](const QString &path) {
             return ::lchown(QFile::encodeName(path).constData(), 4242, 4242) == 0;
         };
