@@ -85,7 +85,8 @@ if [ "${1:-}" = --inside ]; then
     awk -v a="$first_kb" -v b="$last_kb" -v qa="$first_answered" -v qb="$last_answered" 'BEGIN {
         if (qb > qa) printf "growth: %.1f MB per million queries answered\n", (b - a) / 1024 / ((qb - qa) / 1e6) }'
     awk -v a="$start_rss" -v b="$last_kb" 'BEGIN { printf "growth over the run: %.1f MB\n", (b - a) / 1024 }'
-    printf 'the log on disk: %s lines\n' "$(cat log/*.unfinished | wc -l)"
+    printf 'the log on disk: %s lines; lines lost: %s\n' "$(cat log/*.unfinished | wc -l)" \
+        "$(grep -h -o '[0-9]* log line(s) lost' log/*.unfinished | awk '{n += $1} END {print n + 0}')"
     if [ "$bound" != 0 ]; then
         wait "$sampler"
         awk -v l="$(cat "$folder/largest")" -v b="$bound" 'BEGIN {

@@ -7,5 +7,5 @@
 void yieldToOtherThreads()
 {
     // On Linux a nice value belongs to the thread named by its id, not to the whole process.
-    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 19);
+    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 10);
 }

@@ -1,5 +1,5 @@
 #pragma once
 
-// Lowers the calling thread's priority to the least, so that it takes the processor only when the
-// program's other threads (the DNS server's) do not need it.
+// Lowers the calling thread's priority: where it shares a processor with the program's other
+// threads (the DNS server's), they come first, and it still gets enough time to keep up.
 void yieldToOtherThreads();

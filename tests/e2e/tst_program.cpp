@@ -83,6 +83,7 @@ private slots:
     void failedBindIsReported();
     void secondStartHandsOver_data();
     void secondStartHandsOver();
+    void secondStartShowsTheWindow();
     void squatterStopsNothing();
     void installedCopyOfTheUser_data();
     void installedCopyOfTheUser();
@@ -350,9 +351,11 @@ void TestProgram::secondStartHandsOver()
     const auto contents = [&] {
         QMap<QString, QByteArray> files;
         for (QDirIterator it(folder->path(), QDir::Files | QDir::System, QDirIterator::Subdirectories);
-             it.hasNext();)
-            files[it.next()] =
-                it.filePath().endsWith(".unfinished") ? QByteArray() : readWholeFile(it.filePath());
+             it.hasNext();) {
+            const QString path = it.next(); // the log's file appears when its writer first takes lines
+            if (!path.endsWith(".unfinished"))
+                files[path] = readWholeFile(path);
+        }
         return files;
     };
     const auto before = contents();
@@ -362,6 +365,28 @@ void TestProgram::secondStartHandsOver()
         QCOMPARE(DnsTestClient().askUntilServed("www.blocked.test", 53, 5000), QStringLiteral("0.0.0.0"));
     QVERIFY(program->stop(SIGTERM));
     QCOMPARE(readWholeFile(resolvConfPath), resolvConf);
+}
+
+// Started in the tray on an X display, the program brings its window up when started again.
+void TestProgram::secondStartShowsTheWindow()
+{
+    QProcess xvfb;
+    xvfb.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
+    QVERIFY(xvfb.waitForReadyRead(10000));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("QT_QPA_PLATFORM");
+    const QString display = ':' + xvfb.readAll().trimmed();
+    environment.insert("DISPLAY", display);
+    program->process().setProcessEnvironment(environment);
+    program->process().start(folder->filePath("tarnowlock"), {"-silent"});
+    const auto window = [&] {
+        return run({"env", "DISPLAY=" + display, "sh", "-c",
+                    "xwininfo -id $(xwininfo -root -tree | awk '/- Tarnowlock/ {print $1}')"});
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(window().contains("Map State: IsUnMapped"), 20000);
+    QCOMPARE(program->runAgain(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(window().contains("Map State: IsViewable"), 5000);
+    QVERIFY(program->stop(SIGTERM));
 }
 
 // Another local user (65534) holds the public instance name and the lock on the folder before any
