@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-5compat-dev libqt6sql6-sqlite qt6-qpa-plugins
     # tests: the namespace sandbox, real DNS clients, a display for screenshots
-    util-linux iproute2 e2fsprogs procps bind9-dnsutils dnsperf xvfb xauth sqlite3
+    util-linux iproute2 e2fsprogs procps bind9-dnsutils dnsperf xvfb xauth x11-utils sqlite3
     # the Debian package: its library scan, and the elevation tool it depends on
     dpkg-dev pkexec
     # benchmarks and fuzzing: dnsmasq's binary only (the dnsmasq package would start a system
