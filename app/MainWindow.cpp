@@ -8,6 +8,7 @@
 #include "dns/UI_ServerPanel.h"
 #include "log/UI_LogPanel.h"
 #include "options/UI_OptionsPanel.h"
+#include "options/UpdateTarget.h"
 #include "platform/Platform.h"
 #include "platform/SystemConstants.h"
 
@@ -25,6 +26,7 @@
 #include <QScreen>
 #include <QSignalMapper>
 #include <QStyle>
+#include <QTemporaryFile>
 #include <QUrl>
 
 MainWindow::MainWindow(int argumentCount, Platform &platform, SingleInstance *instance, quint16 dnsPort,
@@ -259,7 +261,19 @@ void MainWindow::applyHostsFiles()
             return;
         }
     }
-    if (!platform.writeHostsFile(sources)) {
+    // The lists framed by their markers, staged in one file: the refresh of default.hosts leaves
+    // them out, so the next apply does not write them twice.
+    QList<AppliedList> lists;
+    bool read = true;
+    for (int at = 0; at < sources.size(); ++at) {
+        QFile list(sources.at(at));
+        read = read && list.open(QIODevice::ReadOnly);
+        lists.append({names.at(at), list.readAll()});
+    }
+    QTemporaryFile staged;
+    const QByteArray hosts = appliedHosts(lists);
+    if (!read || !staged.open() || staged.write(hosts) != hosts.size() || !staged.flush() ||
+        !platform.writeHostsFile({staged.fileName()})) {
         const QString reason = platform.lastWriteFailure();
         logPanel->appendLog(QStringLiteral("Load hosts file failed! ") +
                                 (reason.isEmpty() ? QStringLiteral("Please 'Run as administrator'") : reason),

@@ -391,7 +391,8 @@ void UI_OptionsPanel::startUpdate(int row, bool automatic)
 
     if (entry.updateUrl.isLocalFile()) {
         // Blocks the event loop until the copy has ended.
-        const bool copied = platform.copyFile(entry.updateUrl.toLocalFile(), target);
+        const bool copied =
+            platform.copyFile(entry.updateUrl.toLocalFile(), target) && dropAppliedLists(target);
         endUpdate(row, copied ? UpdateOutcome::Updated : UpdateOutcome::SaveFailed);
         return;
     }

@@ -124,8 +124,12 @@ private slots:
             window->applyHostsFiles();
         }
         QByteArray expected;
-        for (const auto &entry : lists)
-            expected += entry->selected ? readWholeFile("hosts/" + entry->name) : QByteArray();
+        for (const auto &entry : lists) { // each between its markers
+            const QByteArray name = entry->name.toUtf8() + "\n";
+            if (entry->selected)
+                expected += "# >>> Tarnowlock: " + name + readWholeFile("hosts/" + name.trimmed()) +
+                            "# <<< Tarnowlock: " + name;
+        }
         QCOMPARE(readWholeFile(platform->hostsFile), line == "applied!" ? expected : "old hosts\n");
         QVERIFY(logMessages(*window->logPanelWidget()).last().contains(line));
         DnsTestClient client;

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocumentFragment>
 
@@ -81,6 +82,37 @@ private slots:
         QVERIFY(folder.isValid() && QFile::link("/etc/hosts", "hosts/out.hosts"));
         QCOMPARE(::updateTarget("new.hosts"), "./hosts/new.hosts");
         QVERIFY(::updateTarget("out.hosts").isEmpty()); // the new content would land outside the library
+    }
+    void applyRounds_data()
+    {
+        QTest::addColumn<QByteArray>("cut");   // taken out of the system hosts file after the first apply
+        QTest::addColumn<QByteArray>("added"); // then appended to it, as a user would
+        QTest::addColumn<QByteArray>("kept");  // the lines before the list's block at the end
+        const QByteArray own = "127.0.0.1 localhost\n", mine = "10.0.0.1 nas\n";
+        QTest::newRow("same bytes every round") << QByteArray() << QByteArray() << own;
+        QTest::newRow("a user's line kept once") << QByteArray() << mine << own + mine;
+        QTest::newRow("end marker deleted: lines kept")
+            << QByteArray("# <<< Tarnowlock: a.hosts\n") << mine
+            << own + "# >>> Tarnowlock: a.hosts\n0.0.0.0 ad.test\n" + mine;
+    }
+    void applyRounds() // start (default.hosts refreshed), apply, quit; three times
+    {
+        QFETCH(QByteArray, cut);
+        QFETCH(QByteArray, added);
+        QFETCH(QByteArray, kept);
+        QTemporaryDir dir;
+        const QString system = dir.filePath("hosts"), own = dir.filePath("default.hosts");
+        QVERIFY(writeWholeFile(system, "127.0.0.1 localhost\n"));
+        QList<QByteArray> written;
+        for (int round = 0; round < 3; ++round) {
+            QVERIFY(writeWholeFile(own, readWholeFile(system)) && dropAppliedLists(own)); // the refresh
+            written << appliedHosts(
+                {{"default.hosts", readWholeFile(own)}, {"a.hosts", "0.0.0.0 ad.test\n"}});
+            QVERIFY(writeWholeFile(system, round ? written.last() : written.last().replace(cut, "") + added));
+        }
+        QCOMPARE(written.at(1), written.at(2));
+        QCOMPARE(written.at(2),
+                 kept + "# >>> Tarnowlock: a.hosts\n0.0.0.0 ad.test\n# <<< Tarnowlock: a.hosts\n");
     }
     void failureBox() // only a failed source interrupts, and only an update the user started
     {
