@@ -94,6 +94,10 @@ private slots:
         QTest::newRow("end marker deleted: lines kept")
             << QByteArray("# <<< Tarnowlock: a.hosts\n") << mine
             << own + "# >>> Tarnowlock: a.hosts\n0.0.0.0 ad.test\n" + mine;
+        QTest::newRow("another list's end marker: lines kept")
+            << QByteArray("# <<< Tarnowlock: a.hosts\n") << QByteArray("# <<< Tarnowlock: b.hosts\n")
+            << own + "# >>> Tarnowlock: a.hosts\n0.0.0.0 ad.test\n# <<< Tarnowlock: b.hosts\n";
+        QTest::newRow("a user's line without its line feed") << QByteArray() << mine.chopped(1) << own + mine;
     }
     void applyRounds() // start (default.hosts refreshed), apply, quit; three times
     {
