@@ -15,7 +15,7 @@
 namespace {
 
 // A panel of a usual size, shown or hidden, with some lines already in it as after a while of
-// serving; its lines go to disk in the working directory's log/, as the program's do.
+// serving; its lines go to disk in log/ of the benchmark's own folder, as the program's do.
 UI_LogPanel &panel(const char *mode, bool shown = true)
 {
     static UI_LogPanel *panels[2] = {nullptr, nullptr};
