@@ -29,6 +29,11 @@ JournalWriter::JournalWriter(const QString &folder, qint64 bound)
 {
 }
 
+QString JournalWriter::stemFor(const QDateTime &when)
+{
+    return when.toString(QStringLiteral("yyyy-MM-dd_hh.mm.ss"));
+}
+
 qint64 JournalWriter::boundFor(const QString &folder)
 {
     constexpr qint64 most = qint64(1) << 30;
@@ -112,7 +117,7 @@ bool JournalWriter::openPart()
     }
     if (stem.isEmpty()) {
         // Named after the first line's time; an older run's file of the same second stays.
-        const QString base = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh.mm.ss"));
+        const QString base = stemFor(QDateTime::currentDateTime());
         stem = base;
         for (int n = 2; QFile::exists(folder + stem + QStringLiteral(".log.unfinished")); ++n)
             stem = base + QLatin1Char('-') + QString::number(n);
@@ -169,12 +174,13 @@ void JournalWriter::makeRoom(qint64 bytes)
 
 void JournalWriter::fail(const QString &why)
 {
-    if (!failing())
+    const bool first = !failing();
+    failure = why.isEmpty() ? QStringLiteral("unknown error") : why;
+    if (first)
         reports.push_back(
             {LogLevel::Fails, QStringLiteral("Can't write the log file %1: %2. Its lines are kept "
                                              "until it can take them")
-                                  .arg(parts.empty() ? folder : parts.back().name, why)});
-    failure = why.isEmpty() ? QStringLiteral("unknown error") : why;
+                                  .arg(parts.empty() ? folder : parts.back().name, failure)});
 }
 
 bool JournalWriter::finish(const QString &quitStem)

@@ -2,6 +2,7 @@
 
 #include "log/LogLine.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QString>
 
@@ -33,6 +34,8 @@ public:
     std::vector<Report> takeReports();
     bool failing() const { return !failure.isEmpty(); }
 
+    // The name of a run's files at `when`: "yyyy-MM-dd_hh.mm.ss".
+    static QString stemFor(const QDateTime &when);
     // 10 % of the folder's file system, at most 1 GiB.
     static qint64 boundFor(const QString &folder);
 

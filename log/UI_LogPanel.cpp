@@ -78,18 +78,9 @@ bool UI_LogPanel::records(bool detailedOnly) const
     return status != LogStatus::Off && !(status == LogStatus::Brief && detailedOnly);
 }
 
-namespace {
-
-QString stemFor(const QDateTime &when)
-{
-    return when.toString(QStringLiteral("yyyy-MM-dd_hh.mm.ss"));
-}
-
-} // namespace
-
 QString UI_LogPanel::fileNameFor(const QDateTime &when)
 {
-    return logDir + stemFor(when) + QStringLiteral(".log");
+    return logDir + JournalWriter::stemFor(when) + QStringLiteral(".log");
 }
 
 void UI_LogPanel::save()
@@ -97,7 +88,7 @@ void UI_LogPanel::save()
     // Every line is on disk already; the file of the run gets its name. Lines logged before an Off
     // stay (only a run Off throughout writes no file).
     showPending();
-    journal.finish(stemFor(QDateTime::currentDateTime()));
+    journal.finish(JournalWriter::stemFor(QDateTime::currentDateTime()));
 }
 
 void UI_LogPanel::setStatus(const QString &mode)

@@ -1,6 +1,7 @@
 #include "options/UpdateTarget.h"
 
 #include "options/HostsLibrary.h"
+#include "settings/HostsEntry.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

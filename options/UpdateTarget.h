@@ -9,9 +9,6 @@
 // symbolic link, through which the new content could land outside the library.
 QString updateTarget(const QString &name);
 
-// The list refreshed from the system hosts file, which an apply writes as it is.
-inline const QString defaultHostsName = QStringLiteral("default.hosts");
-
 struct AppliedList {
     QString name;
     QByteArray content;

@@ -422,7 +422,7 @@ HostsList SettingsStore::defaultHostsList() const
 {
     HostsList hosts;
     hosts.push_back(std::make_unique<HostsEntry>(
-        HostsEntry{true, QStringLiteral("default.hosts"), QUrl(defaultHostsSource), QDateTime(), 0}));
+        HostsEntry{true, defaultHostsName, QUrl(defaultHostsSource), QDateTime(), 0}));
     for (const PublicList &list : publicLists)
         hosts.push_back(std::make_unique<HostsEntry>(HostsEntry{false, QString::fromLatin1(list.name),
                                                                 QUrl(QString::fromLatin1(list.url)),
