@@ -154,12 +154,27 @@ namespace {
 // the next line, which then also shares its storage.
 class LineParser {
 public:
+    explicit LineParser(HostsLines lines) : lines(lines) {}
     void parse(HostRules &rules, const QString &line);
 
 private:
+    // The address of `field`, parsed once for a run of lines that share it.
+    const QHostAddress &addressOf(QStringView field);
+
+    HostsLines lines;
     QString addressText;
     QHostAddress address;
 };
+
+const QHostAddress &LineParser::addressOf(QStringView field)
+{
+    if (field != addressText) {
+        addressText = field.toString();
+        address.clear();
+        address.setAddress(addressText);
+    }
+    return address;
+}
 
 void LineParser::parse(HostRules &rules, const QString &line)
 {
@@ -168,41 +183,50 @@ void LineParser::parse(HostRules &rules, const QString &line)
     if (comment >= 0)
         text.truncate(comment);
     // Simplifying touches only blanks, so the "*" test holds for the simplified line as well.
-    if (!text.contains(QLatin1Char('*')))
+    const bool wildcard = text.contains(QLatin1Char('*'));
+    if (!wildcard && lines == HostsLines::Wildcard)
         return;
 
     qsizetype from = 0;
     const QStringView addressField = nextField(text, from);
-    const QStringView domain = nextField(text, from);
+    QStringView domain = nextField(text, from);
     if (domain.isEmpty())
         return;
-
-    if (addressField != addressText) {
-        addressText = addressField.toString();
-        address.clear();
-        address.setAddress(addressText);
+    const QHostAddress &parsed = addressOf(addressField);
+    if (wildcard) {
+        rules.appendWildcard(parsed, domain.toString());
+        return;
     }
-    rules.appendWildcard(address, domain.toString());
+    if (parsed.isNull())
+        return; // the resolver skips such a line
+    for (; !domain.isEmpty(); domain = nextField(text, from))
+        rules.appendWildcard(parsed, domain.toString());
 }
 
 } // namespace
 
-void parseHostsLine(HostRules &rules, const QString &line)
+void parseHostsLine(HostRules &rules, const QString &line, HostsLines lines)
 {
-    LineParser().parse(rules, line);
+    LineParser(lines).parse(rules, line);
+}
+
+bool appendHostsRules(HostRules &rules, const QString &path, HostsLines lines)
+{
+    QFile file(path);
+    if (!openRegularFile(file, QIODevice::ReadOnly))
+        return false;
+    QTextStream stream(&file);
+    // The local 8-bit encoding, not Qt 6's UTF-8 default; a byte-order mark still selects its own.
+    stream.setEncoding(QStringConverter::System);
+    LineParser parser(lines);
+    QString line;
+    while (stream.readLineInto(&line))
+        parser.parse(rules, line);
+    return true;
 }
 
 void loadSystemHostsRules(HostRules &rules, const QString &path)
 {
     rules.clear();
-    QFile file(path);
-    if (!openRegularFile(file, QIODevice::ReadOnly))
-        return;
-    QTextStream stream(&file);
-    // The local 8-bit encoding, not Qt 6's UTF-8 default; a byte-order mark still selects its own.
-    stream.setEncoding(QStringConverter::System);
-    LineParser parser;
-    QString line;
-    while (stream.readLineInto(&line))
-        parser.parse(rules, line);
+    appendHostsRules(rules, path, HostsLines::Wildcard);
 }

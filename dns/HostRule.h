@@ -81,12 +81,25 @@ private:
     RuleIndex ruleIndex;
 };
 
-// Appends the rule of one hosts-file line (without its line break), if it yields one: after the
-// comment is cut at the first "#", a line that holds a "*" anywhere gives a rule of its first field
-// (the address, null when invalid) and its second (the domain, a case-insensitive wildcard). Later
-// fields are ignored; a line of one field, or without "*", yields nothing.
-void parseHostsLine(HostRules &rules, const QString &line);
+// Which lines of a hosts file give rules.
+enum class HostsLines {
+    // Only the lines that hold a "*" anywhere (after the comment is cut at the first "#"): a rule of
+    // the first field (the address, null when invalid) and the second (the domain, a
+    // case-insensitive wildcard). Later fields are ignored; a line of one field yields nothing.
+    Wildcard,
+    // As Wildcard for lines with a "*"; any other line of a valid address gives a rule for each of
+    // its names, as the machine's resolver reads the hosts file. Lines of an invalid address give
+    // nothing.
+    Every,
+};
 
-// Replaces `rules` with those of the hosts file at `path`, decoded in the local 8-bit encoding
-// unless a Unicode byte-order mark names another. A file that cannot be read leaves `rules` empty.
+// Appends the rules of one hosts-file line (without its line break).
+void parseHostsLine(HostRules &rules, const QString &line, HostsLines lines = HostsLines::Wildcard);
+
+// Appends the rules of the hosts file at `path`, decoded in the local 8-bit encoding unless a
+// Unicode byte-order mark names another. False when the file cannot be read.
+bool appendHostsRules(HostRules &rules, const QString &path, HostsLines lines);
+
+// Replaces `rules` with those of the hosts file at `path` (the Wildcard lines). A file that cannot
+// be read leaves `rules` empty.
 void loadSystemHostsRules(HostRules &rules, const QString &path);
