@@ -80,10 +80,22 @@ void MainWindow::createNormal()
         showCentered();
     createTray();
     applyOptions();
+    if (listsToServer()) {
+        // The server's start loads them; placeSelection() below settles where they take effect.
+        QStringList served;
+        for (const auto &entry : optionsPanel->hostsList) {
+            if (entry->selected && entry->name != defaultHostsName)
+                served << libraryPath(entry->name);
+        }
+        serverPanel->setServedLists(served);
+    }
     applyServerMode();
     logPanel->appendLog(QStringLiteral("Tarnowlock launched!"), LogLevel::Succeeds, false);
     optionsPanel->loadHostsList();
+    // default.hosts is refreshed here, so the placement below writes the machine's lines of now.
     optionsPanel->performAutoUpdate();
+    if (listsToServer())
+        placeSelection(Reload::WhenChanged);
 }
 
 namespace {
@@ -222,11 +234,44 @@ void MainWindow::cleanUp()
 {
     hide();
     trayIcon->setVisible(false);
+    if (listsServed)
+        logPanel->appendLog(QStringLiteral("The DNS server stops: the lists it served block nothing until "
+                                           "Tarnowlock runs again"),
+                            LogLevel::Emphasis, false);
     serverPanel->Off();
     logPanel->save();
 }
 
 void MainWindow::applyHostsFiles()
+{
+    placeSelection(Reload::Always);
+}
+
+bool MainWindow::listsToServer() const
+{
+    return optionsPanel->getSetting(SettingKey::lists) == ListsIn::dnsServer;
+}
+
+bool MainWindow::serverCanServe() const
+{
+    return serverPanel->serverState() != ServerState::Off && serverPanel->dnsPointsHere();
+}
+
+namespace {
+
+// The file's bytes, or false when it cannot be read.
+bool readWhole(const QString &path, QByteArray &content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    content = file.readAll();
+    return file.error() == QFileDevice::NoError;
+}
+
+} // namespace
+
+void MainWindow::placeSelection(Reload reload)
 {
     QStringList names;
     QStringList sources;
@@ -261,30 +306,69 @@ void MainWindow::applyHostsFiles()
             return;
         }
     }
-    // The lists framed by their markers, staged in one file: the refresh of default.hosts leaves
-    // them out, so the next apply does not write them twice.
-    QList<AppliedList> lists;
+    const bool serve = listsToServer() && serverCanServe();
+    if (listsToServer() && !serve)
+        logPanel->appendLog((serverPanel->serverState() == ServerState::Off
+                                 ? QStringLiteral("The DNS server is off: %1 go into %2")
+                                 : QStringLiteral("DNS is not pointed at the DNS server: %1 go into %2"))
+                                .arg(display, platform.systemHostsPath()),
+                            LogLevel::Emphasis, false);
+
+    QByteArray hosts;
+    QStringList servedNames;
+    QStringList served;
     bool read = true;
-    for (int at = 0; at < sources.size(); ++at) {
-        QFile list(sources.at(at));
-        read = read && list.open(QIODevice::ReadOnly);
-        lists.append({names.at(at), list.readAll()});
+    bool write = true;
+    if (serve) {
+        // The machine's own lines as they stand now, a user's edit since the start included.
+        QByteArray current;
+        write = readWhole(platform.systemHostsPath(), current);
+        hosts = withoutAppliedLists(current);
+        write = write && hosts != current;
+        for (int at = 0; at < names.size(); ++at) {
+            if (names.at(at) == defaultHostsName)
+                continue;
+            servedNames << names.at(at);
+            served << sources.at(at);
+        }
+    } else {
+        // The lists framed by their markers, staged in one file: the refresh of default.hosts leaves
+        // them out, so the next apply does not write them twice.
+        QList<AppliedList> lists;
+        for (int at = 0; at < sources.size(); ++at) {
+            QByteArray content;
+            read = read && readWhole(sources.at(at), content);
+            lists.append({names.at(at), content});
+        }
+        hosts = appliedHosts(lists);
     }
     QTemporaryFile staged;
-    const QByteArray hosts = appliedHosts(lists);
-    if (!read || !staged.open() || staged.write(hosts) != hosts.size() || !staged.flush() ||
-        !platform.writeHostsFile({staged.fileName()})) {
+    if (write && (!read || !staged.open() || staged.write(hosts) != hosts.size() || !staged.flush() ||
+                  !platform.writeHostsFile({staged.fileName()}))) {
         const QString reason = platform.lastWriteFailure();
         logPanel->appendLog(QStringLiteral("Load hosts file failed! ") +
                                 (reason.isEmpty() ? QStringLiteral("Please 'Run as administrator'") : reason),
                             LogLevel::Fails, false);
         return;
     }
-    if (serverPanel->serverState() != ServerState::Off)
+    const bool servedChanged = served != serverPanel->servedListPaths();
+    serverPanel->setServedLists(served);
+    listsServed = serve;
+    if (serverPanel->serverState() == ServerState::Off)
+        applyServerMode(); // a server that could not listen at its start tries again
+    else if (reload == Reload::Always || write || servedChanged)
         serverPanel->loadHosts();
-    else // a server that could not listen at its start tries again
-        applyServerMode();
+    if (!served.isEmpty())
+        logPanel->appendLog(QStringLiteral("%1 served by the DNS server; %2 keeps the machine's own lines")
+                                .arg(quotedSelection(servedNames), platform.systemHostsPath()),
+                            LogLevel::Plain, false);
     logPanel->appendLog(display + QStringLiteral(" applied!"), LogLevel::Succeeds, false);
+}
+
+void MainWindow::keepListsInEffect()
+{
+    if ((listsToServer() && serverCanServe()) != listsServed)
+        applyHostsFiles();
 }
 
 void MainWindow::menuFileOpenSys()
@@ -397,6 +481,7 @@ void MainWindow::menuEditOptions()
 {
     optionsPanel->launchBox->setChecked(optionsPanel->getSetting(SettingKey::launch) == QLatin1String("Yes"));
     optionsPanel->loadServerOption();
+    optionsPanel->loadListsOption();
     optionsPanel->loadLogOption();
     QList<bool> before;
     for (int i = 0; i < int(optionsPanel->hostsList.size()); ++i) {
@@ -415,6 +500,7 @@ void MainWindow::menuEditOptions()
     if (selectionChanged)
         applyHostsFiles();
     applyServerMode();
+    keepListsInEffect();
 }
 
 void MainWindow::menuControlFlush()
@@ -430,11 +516,13 @@ void MainWindow::menuControlReload()
 void MainWindow::menuControlSetDNS()
 {
     serverPanel->addDNSServer();
+    keepListsInEffect();
 }
 
 void MainWindow::menuControlRollBack()
 {
     serverPanel->delDNSServer();
+    keepListsInEffect();
 }
 
 void MainWindow::menuControlServerPrepare()
@@ -449,6 +537,7 @@ void MainWindow::menuControlServer(int id)
     optionsPanel->serverCombo->setCurrentIndex(id);
     optionsPanel->save();
     applyServerMode();
+    keepListsInEffect();
 }
 
 void MainWindow::menuControlLogPrepare()

@@ -35,7 +35,9 @@ public:
     QMenu *trayMenuWidget() const { return trayMenu.get(); }
     QSystemTrayIcon *trayIconWidget() const { return trayIcon; }
 
-    // Writes the selected lists over the system hosts file; a running server reloads its rules.
+    // Puts the selected lists into effect: written over the system hosts file, or with the Lists
+    // setting "DNS server" answered by the running server while the file keeps the machine's own
+    // lines. A running server reloads its rules.
     void applyHostsFiles();
 
 public slots:
@@ -87,6 +89,15 @@ protected:
 private:
     // Starts, switches or stops the server as the stored mode says; the tray's tool tip follows.
     void applyServerMode();
+    // At launch the server loads the lists as it starts; an apply reloads them.
+    enum class Reload { Always, WhenChanged };
+    void placeSelection(Reload reload);
+    bool listsToServer() const;
+    // The server can answer the lists: it runs and the machine's DNS is pointed at it.
+    bool serverCanServe() const;
+    // Places the selection again when where it takes effect has changed: the server stopped or
+    // started, DNS was rolled back or set, or the Lists setting changed.
+    void keepListsInEffect();
     void createMenus();
     void createTray();
     void showCentered();
@@ -115,4 +126,6 @@ private:
     QSignalMapper *selectHostsMapper = nullptr;
     QSignalMapper *serverMapper = nullptr;
     QSignalMapper *logMapper = nullptr;
+    // The last placement left the lists to the server.
+    bool listsServed = false;
 };

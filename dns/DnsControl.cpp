@@ -72,6 +72,7 @@ void DnsControl::addDNSServer()
     const QStringList interfaces = store.interfaces();
     if (QFile::exists(rollBackPath)) {
         say(QStringLiteral("Primary DNS's already 127.0.0.1"), LogLevel::Succeeds);
+        pointed = true;
         keepFirst();
         return;
     }
@@ -107,6 +108,7 @@ void DnsControl::addDNSServer()
     file.close();
     say(QStringLiteral("Primary DNS set to 127.0.0.1"), LogLevel::Succeeds);
     platform.registerDns();
+    pointed = true;
     keepFirst();
 }
 
@@ -189,6 +191,7 @@ bool DnsControl::delDNSServer()
 {
     say(QStringLiteral("Rolling back DNS..."), LogLevel::Begins);
     platform.watchNameServers(nullptr); // the roll back's own writes, and any after it, are not to be undone
+    pointed = false;
     QFile file(rollBackPath);
     if (!QFileInfo::exists(rollBackPath)) {
         say(QStringLiteral("DNS has not been changed!"), LogLevel::Succeeds);

@@ -28,6 +28,8 @@ public:
     bool delDNSServer();
     // Flushes the resolver cache.
     void flushDNSCache();
+    // True from a change that took (or was found in force) until the next roll back.
+    bool pointsHere() const { return pointed; }
 
 private:
     void say(const QString &text, int level);
@@ -46,4 +48,5 @@ private:
     QString rollBackPath;
     QElapsedTimer clock;
     QList<qint64> reasserts; // when 127.0.0.1 was put first again, within the last minute
+    bool pointed = false;
 };

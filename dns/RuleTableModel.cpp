@@ -76,12 +76,18 @@ bool RuleTableModel::setData(const QModelIndex &index, const QVariant &value, in
     return true;
 }
 
-void RuleTableModel::load(const QString &path)
+QStringList RuleTableModel::load(const QString &path, const QStringList &served)
 {
     beginResetModel();
     loadSystemHostsRules(rules, path);
+    QStringList unread;
+    for (const QString &list : served) {
+        if (!appendHostsRules(rules, list, HostsLines::Every))
+            unread << list;
+    }
     loadedRows = rules.size();
     endResetModel();
+    return unread;
 }
 
 void RuleTableModel::clear()

@@ -26,8 +26,10 @@ public:
     // The text of a cell, or while cellChanged() is emitted for it, the text being committed.
     QString cellText(int row, int column) const;
 
-    // Replaces every rule with those of the hosts file at `path`; all of them are loaded rows.
-    void load(const QString &path);
+    // Replaces every rule with those of the wildcard lines of the hosts file at `path`, then those
+    // of every line of the lists at `served`, in order; all of them are loaded rows. Gives the
+    // served lists that could not be read.
+    QStringList load(const QString &path, const QStringList &served = {});
     void clear();
     // Appends an empty rule as an editable row.
     void appendRule();

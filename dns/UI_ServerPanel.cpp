@@ -213,7 +213,10 @@ void UI_ServerPanel::answerDatagram(DatagramBatch &batch, int index)
 void UI_ServerPanel::loadHosts()
 {
     const QString path = platform.systemHostsPathSlashed();
-    ruleModel->load(path);
+    const QStringList unread = ruleModel->load(path, servedLists);
+    for (const QString &list : unread)
+        log.appendLog(QStringLiteral("Can't read %1! Its lines are not served").arg(list), LogLevel::Fails,
+                      false);
     if (state != ServerState::Off) {
         rules.setSyntax(syntaxOf(state));
         reportIntractableRules();

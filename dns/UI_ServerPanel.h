@@ -37,6 +37,12 @@ public:
     const HostRules &hostRules() const { return rules; }
     QTableView *ruleTable() const { return table; }
     QUdpSocket *serverSocket() const { return socket; }
+    // The lists whose every line the server answers after the system hosts file's wildcard lines,
+    // in this order; they take effect at the next loadHosts() or start.
+    void setServedLists(const QStringList &paths) { servedLists = paths; }
+    const QStringList &servedListPaths() const { return servedLists; }
+    // True while the machine's DNS is pointed at the server by this run.
+    bool dnsPointsHere() const { return dnsControl.pointsHere(); }
 
 public slots:
     void setStatus(const QString &str);
@@ -74,6 +80,7 @@ private:
     Platform &platform;
     DnsControl dnsControl;
     HostRules rules;
+    QStringList servedLists;
     int state = ServerState::Off;
     quint16 port;
     QGridLayout *layout;

@@ -41,6 +41,11 @@ const QString settingsFile = QStringLiteral("settings");
 const QString syncIcon = QStringLiteral(":/Resources/icon/Sync.png");
 const QStringList serverModes = {QStringLiteral("Wildcard"), QStringLiteral("Regular Expression"),
                                  QStringLiteral("Off")};
+const QStringList listsPlaces = {ListsIn::hostsFile, ListsIn::dnsServer};
+const QString listsPlacesTip =
+    QStringLiteral("Where the selected lists take effect: written into the system hosts file, or answered "
+                   "from memory by the DNS server while Tarnowlock runs, the hosts file keeping only the "
+                   "machine's own lines. The lists go into the hosts file while the server is off.");
 const QStringList logModes = {QStringLiteral("Detailed"), QStringLiteral("Brief"), QStringLiteral("Off")};
 const QString yes = QStringLiteral("Yes");
 const QString no = QStringLiteral("No");
@@ -113,6 +118,11 @@ UI_OptionsPanel::UI_OptionsPanel(Platform &platform, QWidget *parent)
     loadServerOption();
     addOptionRow(centredLabel(QStringLiteral("Server")), serverCombo);
 
+    listsCombo = modeCombo(listsPlaces);
+    listsCombo->setToolTip(listsPlacesTip);
+    loadListsOption();
+    addOptionRow(centredLabel(QStringLiteral("Lists in")), listsCombo);
+
     auto *logButton = new QPushButton(QStringLiteral("Log"));
     connect(logButton, &QPushButton::clicked, this, &UI_OptionsPanel::openLogDir);
     logCombo = modeCombo(logModes);
@@ -161,6 +171,11 @@ void UI_OptionsPanel::loadServerOption()
     serverCombo->setCurrentIndex(modeIndex(serverModes, getSetting(SettingKey::server)));
 }
 
+void UI_OptionsPanel::loadListsOption()
+{
+    listsCombo->setCurrentIndex(modeIndex(listsPlaces, getSetting(SettingKey::lists)));
+}
+
 void UI_OptionsPanel::loadLogOption()
 {
     logCombo->setCurrentIndex(modeIndex(logModes, getSetting(SettingKey::log)));
@@ -190,6 +205,7 @@ void UI_OptionsPanel::save()
     generalSettings[SettingKey::launch] = launchBox->isChecked() ? yes : no;
     launchChanged();
     generalSettings[SettingKey::server] = serverCombo->currentText();
+    generalSettings[SettingKey::lists] = listsCombo->currentText();
     generalSettings[SettingKey::log] = logCombo->currentText();
     generalSettings[SettingKey::editor] = editorLine->text();
     // Rows the table does not show yet keep their values in memory.
@@ -342,9 +358,22 @@ bool UI_OptionsPanel::checkTotalHostsSize()
         QMessageBox::information(this, QString(), nothingSelectedMessage, QMessageBox::Ok);
         return false;
     }
-    return size == SelectionSize::WithinLimit ||
-           QMessageBox::critical(this, QString(), overLimitQuestion, QMessageBox::Yes | QMessageBox::No) ==
-               QMessageBox::Yes;
+    // Served by the DNS server, the lists leave the hosts file small.
+    if (size == SelectionSize::WithinLimit || listsCombo->currentText() == ListsIn::dnsServer)
+        return true;
+    QMessageBox question(QMessageBox::Critical, QString(), overLimitQuestion,
+                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Apply, this);
+    question.button(QMessageBox::Apply)->setText(ListsIn::dnsServer);
+    question.button(QMessageBox::Apply)->setToolTip(listsPlacesTip);
+    switch (question.exec()) {
+    case QMessageBox::Apply:
+        listsCombo->setCurrentIndex(int(listsPlaces.indexOf(ListsIn::dnsServer)));
+        return true;
+    case QMessageBox::Yes:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void UI_OptionsPanel::cancelButtonClicked()

@@ -44,6 +44,7 @@ public:
     // Set the combo boxes from the stored Server and Log values; an unknown value gives the first item.
     void loadServerOption();
     void loadLogOption();
+    void loadListsOption();
 
     // The check box of list row `row`, or null when the table has no such row.
     QCheckBox *selectBox(int row) const;
@@ -113,6 +114,8 @@ private:
 
 public:
     QComboBox *serverCombo = nullptr;
+    // Where the selected lists take effect (ListsIn).
+    QComboBox *listsCombo = nullptr;
     QComboBox *logCombo = nullptr;
 
 private:

@@ -144,7 +144,8 @@ QVariant text(const QString &value)
 Rows rowsOf(const Settings &settings)
 {
     Rows rows;
-    for (const QString &key : {SettingKey::server, SettingKey::log, SettingKey::editor, SettingKey::launch})
+    for (const QString &key :
+         {SettingKey::server, SettingKey::log, SettingKey::editor, SettingKey::launch, SettingKey::lists})
         rows.general.append({key, text(settings.generalSettings.value(key))});
     for (const std::unique_ptr<HostsEntry> &entry : settings.hostsList)
         rows.hosts.append(
@@ -353,7 +354,8 @@ void SettingsStore::resetToDefaults(Settings &settings) const
     settings.generalSettings = {{SettingKey::server, QStringLiteral("Wildcard")},
                                 {SettingKey::log, QStringLiteral("Detailed")},
                                 {SettingKey::editor, defaultEditor},
-                                {SettingKey::launch, QStringLiteral("No")}};
+                                {SettingKey::launch, QStringLiteral("No")},
+                                {SettingKey::lists, ListsIn::hostsFile}};
     settings.hostsList.clear();
 }
 

@@ -37,7 +37,7 @@ public:
     // Writes a file holding the default tables and rows; false when it cannot be written or a
     // file is already there.
     bool createDefaultSettings();
-    // Rewrites both tables from `settings`: the four known general options and every hosts list.
+    // Rewrites both tables from `settings`: the known general options and every hosts list.
     // On false the failure is in the log and the file is as it was.
     bool save(const Settings &settings);
 

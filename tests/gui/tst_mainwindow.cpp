@@ -10,6 +10,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QTest>
 #include <QTimer>
@@ -136,6 +137,66 @@ private slots:
         const quint16 port = window->serverPanelWidget()->serverSocket()->localPort();
         QCOMPARE(client.ask(dnsQuery(7, wireName("x.a.test")), port, 5000),
                  line == "applied!" ? "192.0.2.1" : "servfail");
+    }
+
+    // With the lists left to the server, the hosts file keeps its lines while the server runs with DNS
+    // pointed at it; the lists go into the file, and out again, as that changes.
+    void listsTakeEffect_data()
+    {
+        QTest::addColumn<QString>("lists");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<bool>("inFile"); // the lists are in the hosts file
+        QTest::addColumn<QString>("line");
+        const QString server = "DNS server";
+        QTest::newRow("served") << server << QStringList{"apply"} << false << "served by the DNS server";
+        QTest::newRow("hosts file chosen") << "Hosts file" << QStringList{"apply"} << true << "applied!";
+        QTest::newRow("server switched off")
+            << server << QStringList{"apply", "off"} << true << "server is off";
+        QTest::newRow("server on again")
+            << server << QStringList{"apply", "off", "on"} << false << "served by";
+        QTest::newRow("DNS rolled back") << server << QStringList{"apply", "back"} << true << "not pointed";
+        QTest::newRow("DNS set again")
+            << server << QStringList{"apply", "back", "set"} << false << "served by";
+        QTest::newRow("off, then chosen")
+            << "Hosts file" << QStringList{"off", "serve", "on"} << false << "served";
+    }
+    void listsTakeEffect()
+    {
+        QFETCH(QString, lists);
+        QFETCH(QStringList, steps);
+        QFETCH(bool, inFile);
+        QFETCH(QString, line);
+        QVERIFY(runSql("settings", {"update General set Value='" + lists + "' where Key='Lists'",
+                                    "insert into General select 'Lists', '" + lists +
+                                        "' where not exists (select 1 from General where Key='Lists')"})
+                    .isEmpty());
+        QVERIFY(writeWholeFile("hosts/default.hosts", "old hosts\n")); // after the others
+        MainWindow started(2, *platform, nullptr, 0);
+        UI_OptionsPanel &options = *started.optionsPanelWidget();
+        for (int row = 0; row < int(options.hostsList.size()); ++row)
+            options.selectBox(row)->setChecked(options.hostsList[row]->selected = row != 2); // not c.hosts
+        for (const QString &step : steps) {
+            if (step == "apply")
+                started.applyHostsFiles();
+            else if (step == "off" || step == "on")
+                started.menuControlServer(step == "off" ? ServerState::Off : ServerState::Wildcard);
+            else if (step == "serve") {
+                options.listsCombo->setCurrentText("DNS server");
+                options.save();
+            } else
+                step == "back" ? started.menuControlRollBack() : started.menuControlSetDNS();
+        }
+        QByteArray expected = "old hosts\n";
+        if (inFile)
+            expected = "# >>> Tarnowlock: a.hosts\n" + readWholeFile("hosts/a.hosts") +
+                       "# <<< Tarnowlock: a.hosts\n" + "# >>> Tarnowlock: b.hosts\n" +
+                       readWholeFile("hosts/b.hosts") + "# <<< Tarnowlock: b.hosts\n" + expected;
+        QCOMPARE(readWholeFile(platform->hostsFile), expected);
+        const QStringList messages = logMessages(*started.logPanelWidget());
+        QVERIFY2(messages.filter(line).size() > 0, qPrintable(messages.join('\n')));
+        const quint16 port = started.serverPanelWidget()->serverSocket()->localPort();
+        if (started.serverPanelWidget()->serverState() != ServerState::Off) // from either place
+            QCOMPARE(DnsTestClient().ask(dnsQuery(7, wireName("x.b.test")), port, 5000), "192.0.2.1");
     }
 
     void editorThatCannotStartIsLogged()

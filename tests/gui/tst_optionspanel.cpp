@@ -8,6 +8,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -94,13 +95,17 @@ private slots:
         QTest::addColumn<int>("over");    // bytes over 2 MiB of the two lists; -1: none selected
         QTest::addColumn<QString>("box"); // the icon of the box shown, and the answer
         QTest::addColumn<bool>("stored");
+        QTest::addColumn<QString>("lists"); // where the lists take effect, as chosen before
         const int ok = QDialogButtonBox::Ok, apply = QDialogButtonBox::Apply;
-        QTest::newRow("Apply stores the options") << apply << 0 << "" << true;
-        QTest::newRow("Cancel stores nothing") << int(QDialogButtonBox::Cancel) << 0 << "" << false;
-        QTest::newRow("Apply with nothing selected") << apply << -1 << "" << true;
-        QTest::newRow("OK with nothing selected: refused") << ok << -1 << "information Ok" << false;
-        QTest::newRow("OK over 2 MiB, Yes") << ok << 1 << "critical Yes" << true;
-        QTest::newRow("OK over 2 MiB, No") << ok << 1 << "critical No" << false;
+        const QString file = "Hosts file", server = "DNS server";
+        QTest::newRow("Apply stores the options") << apply << 0 << "" << true << server;
+        QTest::newRow("Cancel stores nothing") << int(QDialogButtonBox::Cancel) << 0 << "" << false << file;
+        QTest::newRow("Apply with nothing selected") << apply << -1 << "" << true << file;
+        QTest::newRow("OK with nothing selected: refused") << ok << -1 << "information Ok" << false << file;
+        QTest::newRow("OK over 2 MiB, Yes") << ok << 1 << "critical Yes" << true << file;
+        QTest::newRow("OK over 2 MiB, No") << ok << 1 << "critical No" << false << file;
+        QTest::newRow("OK over 2 MiB, served instead") << ok << 1 << "critical DNS server" << true << file;
+        QTest::newRow("OK over 2 MiB, served: no question") << ok << 1 << "" << true << server;
     }
     void buttons()
     {
@@ -108,6 +113,7 @@ private slots:
         QFETCH(int, over);
         QFETCH(QString, box);
         QFETCH(bool, stored);
+        QFETCH(QString, lists);
         QVERIFY(writeWholeFile("hosts/a.hosts", QByteArray(1 << 20, 'a')));
         QVERIFY(writeWholeFile("hosts/b.hosts", QByteArray((1 << 20) + qMax(over, 0), 'b')));
         const QStringList before = shown();
@@ -116,7 +122,10 @@ private slots:
         for (int row : {0, 1})
             panel->selectBox(row)->setChecked(over >= 0);
         const QStringList edited = shown();
-        MessageBoxAnswerer answerer(box.endsWith("Yes") ? QMessageBox::Yes : QMessageBox::No);
+        panel->listsCombo->setCurrentText(lists);
+        MessageBoxAnswerer answerer(box.endsWith("Yes")      ? QMessageBox::Yes
+                                    : box.endsWith("server") ? QMessageBox::Apply
+                                                             : QMessageBox::No);
         panel->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::StandardButton(button))->click();
         QCOMPARE(answerer.shown.size(), int(!box.isEmpty()));
         QCOMPARE(answerer.shown.value(0).section('|', 0, 0), box.section(' ', 0, 0));
@@ -124,6 +133,9 @@ private slots:
         panel = std::make_unique<UI_OptionsPanel>(platform); // a new dialog, from the settings file
         panel->loadHostsList();
         QCOMPARE(shown(), stored ? edited : before);
+        QCOMPARE(panel->getSetting("Lists"), box.endsWith("server") ? "DNS server"
+                                             : stored               ? lists
+                                                                    : "Hosts file");
     }
 
     void updates_data()

@@ -33,8 +33,8 @@ private slots:
         QCOMPARE(f.load(), Result::Loaded);
         QCOMPARE(sqlRows(file, QStringLiteral("select sql from sqlite_master")).join(' ').toLower(),
                  (createGeneral + ' ' + createHosts).toLower());
-        QCOMPARE(f.rows("General"),
-                 (QStringList{"Server|Wildcard", "Log|Detailed", "Editor|xdg-open", "Launch|No"}));
+        QCOMPARE(f.rows("General"), (QStringList{"Server|Wildcard", "Log|Detailed", "Editor|xdg-open",
+                                                 "Launch|No", "Lists|Hosts file"}));
         QCOMPARE(f.rows("Hosts").first(), QStringLiteral("default.hosts|1|file:///etc/hosts||0"));
     }
 
