@@ -3,6 +3,7 @@
 #include "tests/support/DnsTestClient.h"
 #include "tests/support/ProgramUnderTest.h"
 #include "tests/support/Sandbox.h"
+#include "tests/support/SqlFile.h"
 #include "tests/support/TestFiles.h"
 
 #include "log/JournalWriter.h"
@@ -81,6 +82,8 @@ private slots:
     void rewriteByAnotherProgramIsUndone_data();
     void rewriteByAnotherProgramIsUndone();
     void failedBindIsReported();
+    void listsServedByTheServer_data();
+    void listsServedByTheServer();
     void secondStartHandsOver_data();
     void secondStartHandsOver();
     void secondStartShowsTheWindow();
@@ -322,6 +325,56 @@ void TestProgram::failedBindIsReported()
     const QString log = program->logText();
     QVERIFY2(log.contains(QLatin1String(" : Can't listen on 127.0.0.1:53")), qPrintable(log));
     QVERIFY2(!log.contains(QLatin1String("Server started!")), qPrintable(log));
+}
+
+// Lists left to the server: /etc/hosts keeps its lines launch after launch and the server answers
+// the lists' names, the first list first; with the server off they go into /etc/hosts, said in the log.
+void TestProgram::listsServedByTheServer_data()
+{
+    QTest::addColumn<QString>("server");
+    QTest::addColumn<bool>("inHostsFile");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("both"); // the addresses of a name of both lists
+    QTest::newRow("served") << "Wildcard" << false << " : \"a.hosts, b.hosts\" served by the DNS server"
+                            << "0.0.0.0";
+    // The files backend gives every line of a name.
+    QTest::newRow("server off") << "Off" << true << " : The DNS server is off: "
+                                << "0.0.0.0 192.0.2.9";
+}
+
+void TestProgram::listsServedByTheServer()
+{
+    QFETCH(QString, server);
+    QFETCH(bool, inHostsFile);
+    QFETCH(QString, line);
+    QFETCH(QString, both);
+    const QByteArray machine = readWholeFile(QStringLiteral("/etc/hosts"));
+    const auto restore = qScopeGuard([&] { writeWholeFile(QStringLiteral("/etc/hosts"), machine); });
+    const QString settings = folder->filePath(QStringLiteral("settings"));
+    QVERIFY(createSettingsWithoutLists(settings));
+    QCOMPARE(runSql(settings, {"update General set Value='DNS server' where Key='Lists'",
+                               "update General set Value='" + server + "' where Key='Server'",
+                               "insert into Hosts values ('default.hosts', 1, 'file:///etc/hosts', '', 0), "
+                               "('a.hosts', 1, '', '', -1), ('b.hosts', 1, '', '', -1)"}),
+             QString());
+    QVERIFY(QDir(folder->path()).mkpath(QStringLiteral("hosts")));
+    QVERIFY(
+        writeWholeFile(folder->filePath(QStringLiteral("hosts/a.hosts")), "0.0.0.0 ads.a.test both.test\n"));
+    QVERIFY(writeWholeFile(folder->filePath(QStringLiteral("hosts/b.hosts")),
+                           "192.0.2.9 both.test\n192.0.2.9 only.b.test # its own\n"));
+    for (int launch = 0; launch < 2; ++launch) {
+        QVERIFY(program->start());
+        if (!inHostsFile)
+            QCOMPARE(DnsTestClient().askUntilServed("only.b.test", 53, 10000), QStringLiteral("192.0.2.9"));
+        QCOMPARE(outcome({"getent", "ahosts", "both.test"}), both);
+        QCOMPARE(outcome({"getent", "ahosts", "only.b.test"}), QStringLiteral("192.0.2.9"));
+        const QByteArray hosts = readWholeFile(QStringLiteral("/etc/hosts"));
+        QCOMPARE(hosts.contains("both.test"), inHostsFile);
+        QVERIFY(inHostsFile || hosts == machine);
+        QVERIFY(program->stop(SIGTERM));
+        if (launch == 0)
+            QVERIFY2(program->logText().contains(line), qPrintable(program->logText()));
+    }
 }
 
 // Root runs the program elevated for the desktop user 4242, or that user runs it; a second start by
