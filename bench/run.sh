@@ -41,21 +41,8 @@ done
 work=$(mktemp -d /tmp/tarnowlock-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-# A copy of the program in a folder of its own, with its settings made beforehand: the server in
-# SERVER mode, the log in LOG mode, one hosts list that is never updated (no download starts).
-program_folder() {
-    local folder=$work/program-$1
-    rm -rf "$folder"
-    mkdir -p "$folder"
-    cp "$build/tarnowlock" "$build/Tray.ico" "$folder/"
-    sqlite3 "$folder/settings" <<SQL
-create table General(Key char, Value char);
-insert into General values ('Server', '$2'), ('Log', '$1'), ('Editor', 'xdg-open'), ('Launch', 'No');
-create table Hosts(Name char, Selected int, UpdateUrl char, LastUpdate char, UpdateFrequency int);
-insert into Hosts values ('default.hosts', 1, '', '', -1);
-SQL
-    echo "$folder"
-}
+# shellcheck source=bench/program-folder.sh
+. "$here/program-folder.sh"
 
 # RUNS measurements of one server; prints the median of each figure.
 measure() {
@@ -93,7 +80,8 @@ for count in $counts; do
     [ "$shape" = regex ] && server="Regular Expression"
     results=()
     for log in $logs; do
-        folder=$(program_folder "$log" "$server")
+        folder=$work/program-$log
+        program_folder "$folder" "$build" "$log" "$server"
         results+=("$(cd "$folder" && QT_QPA_PLATFORM=offscreen measure "tarnowlock-log-$log" "$prefix" \
             "$folder/tarnowlock" -silent)")
     done
