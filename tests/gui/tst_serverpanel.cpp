@@ -40,6 +40,9 @@ class TestServerPanel : public QObject {
         } else if (step == "remove" || step == "pipe") {
             QVERIFY(QFile::remove(file));
             QVERIFY(step == "remove" || mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+        } else if (step == "serve") { // a list that cannot be read, and one that can
+            QVERIFY(writeWholeFile(dir->filePath("list"), "192.0.2.11 www.ad.test x.served.test\n"));
+            panel->setServedLists({dir->filePath("missing"), dir->filePath("list")});
         } else if (step == "ask 127.0.0.2") { // loopback keeps the order: its reply would come first
             client.send(dnsQuery(0x7002, wireName("www.ad.test")), port, QHostAddress("127.0.0.2"));
         } else if (step == "port taken") {
@@ -93,6 +96,8 @@ private slots:
         row("reload: regexp", {r + ",rewrite,reload", "b.renew.test", "192.0.2.10"});
         row("reload: removed file", {w + ",remove,reload", "www.ad.test", "servfail"});
         row("reload: named pipe", {w + ",pipe,reload", "www.ad.test", "servfail"});
+        row("served: after the file's wildcard lines", {w + ",serve,reload", "www.ad.test", "192.0.2.7"});
+        row("served: every name of a line", {w + ",serve,reload", "x.served.test", "192.0.2.11"});
         row("added: wildcard", {w + add + "*.added.test", "y.added.test", "192.0.2.99"});
         row("added: regexp", {r + add + "(x|y)\\.added\\.test", "y.added.test", "192.0.2.99"});
         row("added: gone at reload", {w + add + "*.added.test,reload", "y.added.test", "servfail"});
@@ -112,6 +117,7 @@ private slots:
         QCOMPARE(client.replies.size(), int(outcome != "no reply"));
         const int bindFailures = log.lines.filter(QRegularExpression("^3 .*127.0.0.1:\\d")).size();
         QCOMPARE(bindFailures, int(steps.contains("taken"))); // reported as such, and only then
+        QCOMPARE(log.lines.filter("missing! Its lines are not served").size(), int(steps.contains("serve")));
         // A start that cannot listen reports no server and leaves the machine's DNS alone.
         if (steps.startsWith("port taken")) {
             const bool freed = steps.contains("freed");

@@ -26,6 +26,9 @@ private slots:
         row("IPv6 and bad addresses (a star in one), in file order",
             "::1 *.a\r\n256.0.0.1 *.b\r\n::1 *.c\r\n1.2.3.* d", "::1 *.a|null *.b|::1 *.c|null d");
         row("UTF-16 with a byte-order mark", QByteArray("\xff\xfe:\0:\0\x31\0 \0*\0.\0a\0", 16), "::1 *.a");
+        // Every line, as a served list: each name of a valid address; a wildcard line as above.
+        row("every: names of valid addresses", "1.1.1.1 a.b C.d #e\n256.0.0.1 e.f\n::1 *.w x\nbad\n",
+            "1.1.1.1 a.b|1.1.1.1 C.d|::1 *.w");
     }
 
     void loadLines()
@@ -38,7 +41,12 @@ private slots:
         QVERIFY(file.isNull() || writeWholeFile(path, file));
         HostRules loaded;
         loaded.appendWildcard(QHostAddress(), QStringLiteral("stale")); // replaced by the load
-        loadSystemHostsRules(loaded, path);
+        if (QByteArray(QTest::currentDataTag()).startsWith("every")) {
+            loaded.clear();
+            QVERIFY(appendHostsRules(loaded, path, HostsLines::Every));
+        } else {
+            loadSystemHostsRules(loaded, path);
+        }
         QStringList found;
         for (int at = 0; at < loaded.size(); ++at)
             found << (loaded.addressAt(at).isNull() ? "null" : loaded.addressAt(at).toString()) + ' ' +
