@@ -69,6 +69,7 @@ print(" ".join([rows[0][0]] + [median(column) for column in range(1, len(rows[0]
 
 printf '%-13s %-20s %10s %9s %9s %9s %11s %9s\n' rules server queries/s avg_ms p99_ms lost startup_ms peak_MB
 for shape in $shapes; do
+declare -A base=() # per server: "rules peak_kB" of the shape's first count
 for count in $counts; do
     if [[ $count == *:* ]]; then
         [ "${count%%:*}" = "$shape" ] || continue
@@ -96,6 +97,14 @@ for count in $counts; do
         read -r label qps avg p99 lost startup rss <<<"$line"
         printf '%-13s %-20s %10s %9s %9s %9s %11s %9s\n' "$count $shape" "$label" "$qps" "$avg" "$p99" "$lost" \
             "$startup" "$(awk -v k="$rss" 'BEGIN {printf "%.1f", k / 1024}')"
+        # Memory a rule costs beyond the program's own: the peak over that of the first count.
+        if [ -z "${base[$label]:-}" ]; then
+            base[$label]="$count $rss"
+        else
+            read -r first first_rss <<<"${base[$label]}"
+            awk -v n="$count $shape" -v s="$label" -v c="$count" -v f="$first" -v k="$rss" -v b="$first_rss" 'BEGIN {
+                printf "%-13s %-20s %.0f bytes/rule beyond %d rules\n", n, s, (k - b) * 1024 / (c - f), f }'
+        fi
     done
     [ "$shape" = regex ] && continue
     ours=$(awk '$1 == "tarnowlock-log-Off" {print $2}' <<<"$(printf '%s\n' "${results[@]}")")
