@@ -1,6 +1,7 @@
 #include "dns/HostRule.h"
 
 #include "dns/PatternCost.h"
+#include "dns/PatternMatcher.h"
 #include "platform/FileReplace.h"
 
 #include <QFile>
@@ -25,109 +26,260 @@ QStringView nextField(QStringView text, qsizetype &from)
     return text.sliced(start, from - start);
 }
 
-} // namespace
-
-HostRules::StoredRule HostRules::StoredRule::of(const HostRule &rule)
+// QHostAddress's == leaves the scope out.
+bool sameAddress(const QHostAddress &a, const QHostAddress &b)
 {
-    return StoredRule{rule.address, rule.pattern.pattern(), rule.pattern.patternSyntax(),
-                      rule.pattern.caseSensitivity()};
+    return a.protocol() == b.protocol() && a == b && a.scopeId() == b.scopeId();
 }
 
-QRegExp HostRules::StoredRule::regExp() const
+} // namespace
+
+HostRules::Rule HostRules::store(const QHostAddress &address, QStringView pattern)
+{
+    Rule rule{0, quint32(pattern.size()), storeAddress(address)};
+    const bool narrow =
+        std::all_of(pattern.cbegin(), pattern.cend(), [](QChar c) { return c.unicode() <= 0xff; });
+    if (narrow && std::size_t(pattern.size()) <= TextArena::blockSize) {
+        std::transform(pattern.cbegin(), pattern.cend(),
+                       latin1.allocate(std::size_t(pattern.size()), rule.textAt),
+                       [](QChar c) { return char(c.unicode()); });
+    } else {
+        rule.textAt = quint32(apart.size());
+        rule.textSize |= apartText;
+        apart.push_back(pattern.toString());
+    }
+    return rule;
+}
+
+quint32 HostRules::storeAddress(const QHostAddress &address)
+{
+    if (address.protocol() == QAbstractSocket::IPv4Protocol && address.toIPv4Address() < otherAddress)
+        return address.toIPv4Address();
+    if (others.empty() || !sameAddress(others.back(), address))
+        others.push_back(address);
+    return otherAddress + quint32(others.size() - 1);
+}
+
+QString HostRules::textOf(const Rule &rule) const
+{
+    if (rule.textSize & apartText)
+        return apart[rule.textAt];
+    return QString::fromLatin1(latin1.at(rule.textAt), rule.textSize);
+}
+
+QRegExp HostRules::regExpAt(int index) const
 {
     QRegExp made;
-    setPatternLazily(made, pattern, syntax, caseSensitivity);
+    const Form form = formAt(index);
+    setPatternLazily(made, textOf(rules[std::size_t(index)]), form.syntax, form.caseSensitivity);
     return made;
 }
 
-void HostRules::push(StoredRule &&rule)
+HostRule HostRules::at(int index) const
 {
-    rules.push_back(std::move(rule));
-    indexLast();
+    return HostRule{addressAt(index), regExpAt(index)};
 }
 
-void HostRules::append(const HostRule &rule)
+QHostAddress HostRules::addressAt(int index) const
 {
-    push(StoredRule::of(rule));
+    const quint32 address = rules[std::size_t(index)].address;
+    return address < otherAddress ? QHostAddress(address) : others[address - otherAddress];
 }
 
-void HostRules::appendWildcard(const QHostAddress &address, const QString &pattern)
+QString HostRules::patternAt(int index) const
 {
-    push(StoredRule{address, pattern, QRegExp::Wildcard, Qt::CaseInsensitive});
+    return textOf(rules[std::size_t(index)]);
 }
 
-void HostRules::indexLast()
+void HostRules::setForm(int index, Form form)
+{
+    if (forms.empty()) {
+        if (form == common)
+            return;
+        forms.assign(rules.size(), code(common));
+    }
+    forms[std::size_t(index)] = code(form);
+}
+
+void HostRules::push(const QHostAddress &address, QStringView pattern, Form form)
 {
     if (nextPosition == RuleIndex::none) {
         // Positions are spent by appends only; after four thousand million the rules are numbered
         // afresh.
-        std::iota(positions.begin(), positions.end(), 0u);
-        nextPosition = quint32(positions.size());
+        positions.clear();
+        positions.shrink_to_fit();
+        nextPosition = quint32(rules.size());
         rebuildIndex();
     }
-    positions.push_back(nextPosition);
-    ruleIndex.add(rules.back().regExp(), nextPosition++);
+    if (rules.empty())
+        common = form;
+    if (!positions.empty())
+        positions.push_back(nextPosition);
+    rules.push_back(store(address, pattern));
+    if (!forms.empty())
+        forms.push_back(code(common));
+    setForm(size() - 1, form);
+    ruleIndex.add(pattern, form.syntax, form.caseSensitivity, nextPosition++);
+}
+
+void HostRules::append(const HostRule &rule)
+{
+    push(rule.address, rule.pattern.pattern(),
+         Form{rule.pattern.patternSyntax(), rule.pattern.caseSensitivity()});
+}
+
+void HostRules::appendWildcard(const QHostAddress &address, QStringView pattern)
+{
+    push(address, pattern, Form{QRegExp::Wildcard, Qt::CaseInsensitive});
+}
+
+void HostRules::unindex(int index)
+{
+    const Form form = formAt(index);
+    ruleIndex.remove(textOf(rules[std::size_t(index)]), form.syntax, form.caseSensitivity, positionAt(index));
 }
 
 void HostRules::replace(int index, const HostRule &rule)
 {
-    StoredRule &stored = rules[std::size_t(index)];
-    ruleIndex.remove(stored.regExp(), positions[std::size_t(index)]);
-    stored = StoredRule::of(rule);
-    ruleIndex.add(rule.pattern, positions[std::size_t(index)]);
+    unindex(index);
+    const quint32 position = positionAt(index);
+    if (!compiled.empty() && compiled[position % compiledEntries].position == position)
+        compiled[position % compiledEntries].position = RuleIndex::none;
+    const Form form{rule.pattern.patternSyntax(), rule.pattern.caseSensitivity()};
+    const QString text = rule.pattern.pattern();
+    const Rule old = rules[std::size_t(index)];
+    rules[std::size_t(index)] = store(rule.address, text);
+    setForm(index, form);
+    ruleIndex.add(text, form.syntax, form.caseSensitivity, position);
+    release(old);
 }
 
 void HostRules::removeAt(int index)
 {
-    ruleIndex.remove(rules[std::size_t(index)].regExp(), positions[std::size_t(index)]);
+    unindex(index);
+    if (positions.empty()) {
+        positions.resize(rules.size());
+        std::iota(positions.begin(), positions.end(), 0u);
+    }
+    const Rule old = rules[std::size_t(index)];
     rules.erase(rules.begin() + index);
     positions.erase(positions.begin() + index);
+    if (!forms.empty())
+        forms.erase(forms.begin() + index);
+    // Without rules, positions start again where they are the indexes.
+    if (rules.empty())
+        clear();
+    else
+        release(old);
+}
+
+void HostRules::release(const Rule &rule)
+{
+    // Half the arena gone, or as many characters as texts apart: either way a pass for every other rule.
+    garbage += rule.textSize & ~apartText;
+    if (garbage > latin1.size() / 2 + apart.size())
+        compact();
+}
+
+void HostRules::compact()
+{
+    TextArena keptLatin1;
+    std::vector<QString> keptApart;
+    std::vector<QHostAddress> keptOthers;
+    for (Rule &rule : rules) {
+        if (rule.textSize & apartText) {
+            keptApart.push_back(std::move(apart[rule.textAt]));
+            rule.textAt = quint32(keptApart.size() - 1);
+        } else {
+            const char *text = latin1.at(rule.textAt);
+            std::copy(text, text + rule.textSize, keptLatin1.allocate(rule.textSize, rule.textAt));
+        }
+        if (rule.address >= otherAddress) {
+            const QHostAddress &address = others[rule.address - otherAddress];
+            if (keptOthers.empty() || !sameAddress(keptOthers.back(), address))
+                keptOthers.push_back(address);
+            rule.address = otherAddress + quint32(keptOthers.size() - 1);
+        }
+    }
+    latin1 = std::move(keptLatin1);
+    apart.swap(keptApart);
+    others.swap(keptOthers);
+    garbage = 0;
 }
 
 void HostRules::clear()
 {
-    rules.clear();
-    rules.shrink_to_fit();
-    positions.clear();
-    positions.shrink_to_fit();
-    nextPosition = 0;
-    ruleIndex.clear();
+    *this = HostRules();
 }
 
 void HostRules::setSyntax(QRegExp::PatternSyntax syntax)
 {
     // A start gives loaded rules the syntax they already have: the index then stays as it is.
-    bool changed = false;
-    for (StoredRule &rule : rules) {
-        if (rule.syntax != syntax) {
-            rule.syntax = syntax;
+    bool changed = common.syntax != syntax && forms.empty() && !rules.empty();
+    for (quint8 &form : forms) {
+        if (formOf(form).syntax != syntax) {
+            form = code(Form{syntax, formOf(form).caseSensitivity});
             changed = true;
         }
     }
-    if (changed)
+    common.syntax = syntax;
+    if (!forms.empty() &&
+        std::all_of(forms.cbegin(), forms.cend(), [&](quint8 form) { return form == forms.front(); })) {
+        common = formOf(forms.front());
+        forms.clear();
+        forms.shrink_to_fit();
+    }
+    if (changed) {
+        compiled.clear();
         rebuildIndex();
+    }
 }
 
 void HostRules::rebuildIndex()
 {
     ruleIndex.clear();
-    // Over `positions`: an append that renumbers comes here with its rule not yet positioned.
-    for (std::size_t at = 0; at < positions.size(); ++at)
-        ruleIndex.add(rules[at].regExp(), positions[at]);
+    for (int at = 0; at < size(); ++at) {
+        const Form form = formAt(at);
+        ruleIndex.add(textOf(rules[std::size_t(at)]), form.syntax, form.caseSensitivity, positionAt(at));
+    }
 }
 
 int HostRules::indexOf(quint32 position) const
 {
     // Until a rule is removed, positions are the indexes themselves.
-    if (positions.size() == nextPosition)
+    if (positions.empty())
         return int(position);
     return int(std::lower_bound(positions.cbegin(), positions.cend(), position) - positions.cbegin());
 }
 
 int HostRules::firstMatch(const QByteArray &name) const
 {
-    const quint32 found = ruleIndex.firstMatch(name);
+    const quint32 found = ruleIndex.firstMatch(name, *this);
     return found == RuleIndex::none ? -1 : indexOf(found);
+}
+
+bool HostRules::matches(quint32 position, const QByteArray &name, std::string_view lowered) const
+{
+    const int index = indexOf(position);
+    const Rule &rule = rules[std::size_t(index)];
+    const Form form = formAt(index);
+    PatternMatcher matcher;
+    const quint32 size = rule.textSize & ~apartText;
+    const bool read =
+        form.caseSensitivity == Qt::CaseInsensitive &&
+        (rule.textSize & apartText
+             ? matcher.read(std::u16string_view(QStringView(apart[rule.textAt]).utf16(), size), form.syntax)
+             : matcher.read(std::string_view(latin1.at(rule.textAt), size), form.syntax));
+    if (read)
+        return matcher.matches(lowered);
+    if (compiled.empty())
+        compiled.resize(compiledEntries);
+    Compiled &entry = compiled[position % compiledEntries];
+    if (entry.position != position) {
+        entry.position = position;
+        setPatternLazily(entry.pattern, textOf(rule), form.syntax, form.caseSensitivity);
+    }
+    return entry.pattern.exactMatch(QString::fromLatin1(name));
 }
 
 bool HostRules::findAnswer(const QByteArray &name, quint16 &rdlength, QByteArray &rdata) const
@@ -135,8 +287,12 @@ bool HostRules::findAnswer(const QByteArray &name, quint16 &rdlength, QByteArray
     const int found = firstMatch(name);
     if (found < 0)
         return false;
-    const QHostAddress &address = addressAt(found);
-    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+    const quint32 stored = rules[std::size_t(found)].address;
+    if (stored < otherAddress) {
+        const char bytes[4] = {char(stored >> 24), char(stored >> 16), char(stored >> 8), char(stored)};
+        rdata = QByteArray(bytes, sizeof bytes);
+    } else if (const QHostAddress &address = others[stored - otherAddress];
+               address.protocol() == QAbstractSocket::IPv4Protocol) {
         const quint32 ip = address.toIPv4Address();
         const char bytes[4] = {char(ip >> 24), char(ip >> 16), char(ip >> 8), char(ip)};
         rdata = QByteArray(bytes, sizeof bytes);
@@ -149,6 +305,29 @@ bool HostRules::findAnswer(const QByteArray &name, quint16 &rdlength, QByteArray
 }
 
 namespace {
+
+// The value of four decimal numbers up to 255 between dots, each without leading zeros, which
+// QHostAddress reads alike, or notPlain for any other text. Generated lists give every line an
+// address of its own, and QHostAddress takes about a microsecond to read one.
+constexpr quint64 notPlain = ~quint64(0);
+quint64 plainIPv4(QStringView text)
+{
+    quint64 ip = 0;
+    qsizetype at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (at == text.size() || text.at(at++) != QLatin1Char('.')))
+            return notPlain;
+        const qsizetype start = at;
+        uint value = 0;
+        while (at < text.size() && at - start < 3 && text.at(at) >= QLatin1Char('0') &&
+               text.at(at) <= QLatin1Char('9'))
+            value = value * 10 + uint(text.at(at++).unicode() - '0');
+        if (at == start || value > 255 || (at - start > 1 && text.at(start) == QLatin1Char('0')))
+            return notPlain;
+        ip = ip << 8 | value;
+    }
+    return at == text.size() ? ip : notPlain;
+}
 
 // Reads hosts lines into rules. Lines of a file mostly share their address: its parse is kept for
 // the next line, which then also shares its storage.
@@ -171,7 +350,11 @@ const QHostAddress &LineParser::addressOf(QStringView field)
     if (field != addressText) {
         addressText = field.toString();
         address.clear();
-        address.setAddress(addressText);
+        const quint64 ip = plainIPv4(field);
+        if (ip != notPlain)
+            address.setAddress(quint32(ip));
+        else
+            address.setAddress(addressText);
     }
     return address;
 }
@@ -194,13 +377,13 @@ void LineParser::parse(HostRules &rules, const QString &line)
         return;
     const QHostAddress &parsed = addressOf(addressField);
     if (wildcard) {
-        rules.appendWildcard(parsed, domain.toString());
+        rules.appendWildcard(parsed, domain);
         return;
     }
     if (parsed.isNull())
         return; // the resolver skips such a line
     for (; !domain.isEmpty(); domain = nextField(text, from))
-        rules.appendWildcard(parsed, domain.toString());
+        rules.appendWildcard(parsed, domain);
 }
 
 } // namespace

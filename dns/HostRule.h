@@ -6,8 +6,9 @@
 #include <QHostAddress>
 #include <QRegExp>
 #include <QString>
+#include <QStringView>
 
-#include <deque>
+#include <string>
 #include <vector>
 
 // One rule of the DNS server: names matching `pattern` are answered with `address`. The pattern
@@ -21,21 +22,27 @@ struct HostRule {
 
 // The server's ordered rule list: the file's lines first, then the rows the user appended. Position
 // i is row i of the rule table. Duplicates stay; the first rule that matches a name decides it.
-// Rules change only through these calls, so that a lookup index can follow every change. Each rule
-// is kept as its address and the text, syntax and case sensitivity of its pattern; a QRegExp (some
-// 400 bytes before it even compiles) is made only for a rule that the index cannot look up by text.
-class HostRules {
+// Rules change only through these calls, so that a lookup index can follow every change.
+//
+// A million rules must fit in little memory, so a rule is a record of 12 bytes: where its pattern
+// text lies, as Latin-1 bytes in an arena (dns/PositionTable.h) or, with other characters or longer
+// than an arena block, as a QString kept apart, and its address, an IPv4 address itself or the index of any
+// other (IPv6, null) in a table where consecutive rules of one address share an entry. Syntax and case
+// sensitivity are kept once for all rules, and per rule only while rules differ. A pattern is read from its
+// text for the index, and for a name the index cannot decide by text alone (dns/PatternMatcher.h); a pattern
+// outside that reader's subset is compiled into a QRegExp (kilobytes each) kept in a small cache.
+class HostRules : private RuleIndex::Matcher {
 public:
     // An `index` must be a valid position, as for QList.
     int size() const { return int(rules.size()); }
     // The rule at `index`, its pattern not yet compiled.
-    HostRule at(int index) const { return rules[std::size_t(index)].rule(); }
-    const QHostAddress &addressAt(int index) const { return rules[std::size_t(index)].address; }
-    const QString &patternAt(int index) const { return rules[std::size_t(index)].pattern; }
+    HostRule at(int index) const;
+    QHostAddress addressAt(int index) const;
+    QString patternAt(int index) const;
 
     void append(const HostRule &rule);
     // Appends a case-insensitive wildcard rule.
-    void appendWildcard(const QHostAddress &address, const QString &pattern);
+    void appendWildcard(const QHostAddress &address, QStringView pattern);
     void replace(int index, const HostRule &rule);
     void removeAt(int index);
     void clear();
@@ -54,31 +61,67 @@ public:
     int intractableCount() const { return int(ruleIndex.intractableCount()); }
 
 private:
-    struct StoredRule {
-        QHostAddress address;
-        QString pattern;
+    struct Rule {
+        quint32 textAt;   // in `latin1`, or the index in `apart` when textSize holds apartText
+        quint32 textSize; // characters
+        quint32 address;  // an IPv4 address below otherAddress; otherAddress + an index in `others`
+    };
+    static constexpr quint32 apartText = 0x80000000;
+    // 240.0.0.0/4, reserved, goes to the table with the other addresses.
+    static constexpr quint32 otherAddress = 0xf0000000;
+    struct Form {
         QRegExp::PatternSyntax syntax;
         Qt::CaseSensitivity caseSensitivity;
-
-        static StoredRule of(const HostRule &rule);
-        // Not yet compiled.
-        QRegExp regExp() const;
-        HostRule rule() const { return HostRule{address, regExp()}; }
+        bool operator==(const Form &other) const
+        {
+            return syntax == other.syntax && caseSensitivity == other.caseSensitivity;
+        }
     };
+    static quint8 code(Form form) { return quint8(form.syntax | form.caseSensitivity << 3); }
+    static Form formOf(quint8 code)
+    {
+        return Form{QRegExp::PatternSyntax(code & 7), Qt::CaseSensitivity(code >> 3)};
+    }
+    // A QRegExp compiled for a rule; `position` none when the entry is free.
+    struct Compiled {
+        quint32 position = RuleIndex::none;
+        QRegExp pattern;
+    };
+    static constexpr std::size_t compiledEntries = 256;
 
-    void push(StoredRule &&rule);
-    // Gives the rule just put at the end its position and indexes it.
-    void indexLast();
+    void push(const QHostAddress &address, QStringView pattern, Form form);
+    Rule store(const QHostAddress &address, QStringView pattern);
+    quint32 storeAddress(const QHostAddress &address);
+    QString textOf(const Rule &rule) const;
+    QRegExp regExpAt(int index) const;
+    Form formAt(int index) const { return forms.empty() ? common : formOf(forms[std::size_t(index)]); }
+    void setForm(int index, Form form);
+    quint32 positionAt(int index) const
+    {
+        return positions.empty() ? quint32(index) : positions[std::size_t(index)];
+    }
     int indexOf(quint32 position) const;
+    void unindex(int index);
+    // Counts the text of a rule that goes as garbage, and re-lays the arenas when half is garbage.
+    void release(const Rule &rule);
+    void compact();
     void rebuildIndex();
+    bool matches(quint32 position, const QByteArray &name, std::string_view lowered) const override;
 
-    // A deque: growing it neither copies the rules nor holds them twice, as a vector does.
-    std::deque<StoredRule> rules;
-    // Parallel to `rules`: each rule's position in the index, rising with its place in the list.
-    // Removals leave gaps, so no later rule needs a new position.
+    std::vector<Rule> rules;
+    TextArena latin1;
+    std::vector<QString> apart;
+    std::size_t garbage = 0; // characters of texts that no rule holds any more
+    std::vector<QHostAddress> others;
+    Form common{QRegExp::Wildcard, Qt::CaseInsensitive};
+    // Each rule's form as code(), while not all rules have the common one.
+    std::vector<quint8> forms;
+    // Each rule's position in the index, rising with its place in the list; empty while they are the
+    // indexes themselves. Removals leave gaps, so no later rule needs a new position.
     std::vector<quint32> positions;
     quint32 nextPosition = 0;
     RuleIndex ruleIndex;
+    mutable std::vector<Compiled> compiled; // by position, modulo its size
 };
 
 // Which lines of a hosts file give rules.

@@ -353,7 +353,7 @@ Piece wildcard(QStringView text, bool deep)
     return whole;
 }
 
-Piece measure(const QString &pattern, QRegExp::PatternSyntax syntax, bool deep)
+Piece measure(QStringView pattern, QRegExp::PatternSyntax syntax, bool deep)
 {
     Piece whole = blank(deep);
     switch (syntax) {
@@ -383,7 +383,7 @@ Piece measure(const QString &pattern, QRegExp::PatternSyntax syntax, bool deep)
 
 } // namespace
 
-PatternCost patternCost(const QString &pattern, QRegExp::PatternSyntax syntax)
+PatternCost patternCost(QStringView pattern, QRegExp::PatternSyntax syntax)
 {
     // Most patterns are within the limits even when every state counts at every step.
     Piece whole = measure(pattern, syntax, false);
@@ -393,14 +393,18 @@ PatternCost patternCost(const QString &pattern, QRegExp::PatternSyntax syntax)
     return PatternCost{whole.size(), whole.workPerCharacter()};
 }
 
-bool isTractable(const QRegExp &pattern)
+bool isTractable(QStringView pattern, QRegExp::PatternSyntax syntax)
 {
-    const QString text = pattern.pattern();
-    if (text.size() > PatternLimits::maxLength)
+    if (pattern.size() > PatternLimits::maxLength)
         return false;
-    const PatternCost cost = patternCost(text, pattern.patternSyntax());
+    const PatternCost cost = patternCost(pattern, syntax);
     return cost.size <= PatternLimits::maxAutomatonSize &&
            cost.workPerCharacter <= PatternLimits::maxWorkPerCharacter;
+}
+
+bool isTractable(const QRegExp &pattern)
+{
+    return isTractable(pattern.pattern(), pattern.patternSyntax());
 }
 
 void setPatternLazily(QRegExp &target, const QString &pattern, QRegExp::PatternSyntax syntax,

@@ -2,6 +2,7 @@
 
 #include <QRegExp>
 #include <QString>
+#include <QStringView>
 
 // QRegExp runs its patterns as a non-deterministic automaton without backtracking, so "(a+)+$" costs
 // no more than "a+$". What does cost is the automaton's size and how much of it is active at once,
@@ -34,9 +35,10 @@ struct PatternCost {
     double size;
     double workPerCharacter;
 };
-PatternCost patternCost(const QString &pattern, QRegExp::PatternSyntax syntax);
+PatternCost patternCost(QStringView pattern, QRegExp::PatternSyntax syntax);
 
 // True when `pattern` stays within PatternLimits, so that QRegExp may compile and match it.
+bool isTractable(QStringView pattern, QRegExp::PatternSyntax syntax);
 bool isTractable(const QRegExp &pattern);
 
 // Gives `target` this pattern piece by piece, so that it compiles on its first match: a QRegExp

@@ -1,8 +1,10 @@
 #include "dns/PositionTable.h"
 
+#include <cstring>
+
 namespace {
 
-// Spreads the bits of a byte-wise hash over all 64, so that low bits pick entries and high bits filter.
+// Spreads the bits of a byte-wise hash over all 64: a slot keeps the low half.
 quint64 mix(quint64 hash)
 {
     hash ^= hash >> 33;
@@ -37,12 +39,37 @@ quint64 PositionTable::keyHash(std::string_view key)
     return hash;
 }
 
+char *TextArena::allocate(std::size_t size, quint32 &where)
+{
+    Q_ASSERT(size <= blockSize);
+    if (blocks.empty() || blockSize - used < size) {
+        blocks.emplace_back(new char[blockSize]); // not zeroed: pages count once written
+        used = 0;
+    }
+    where = quint32((blocks.size() - 1) << blockBits | used);
+    used += size;
+    return blocks.back().get() + (where & (blockSize - 1));
+}
+
+std::string_view PositionTable::keyOf(const Slot &slot) const
+{
+    const char *at = keys.at(slot.keyAt);
+    std::size_t length = uchar(*at++);
+    if (length == longKey) {
+        quint32 longLength;
+        std::memcpy(&longLength, at, sizeof longLength);
+        length = longLength;
+        at += sizeof longLength;
+    }
+    return std::string_view(at, length);
+}
+
 std::size_t PositionTable::find(std::string_view key, quint64 hash) const
 {
-    std::size_t at = home(hash);
+    std::size_t at = home(quint32(hash));
     while (entries[at].lowest != none) {
         const Slot &slot = entries[at];
-        if (slot.hash == hash && keyOf(slot) == key)
+        if ((slot.hash & ~furtherFlag) == hashBits(hash) && keyOf(slot) == key)
             return at;
         at = (at + 1) & (entries.size() - 1);
     }
@@ -54,24 +81,16 @@ quint32 PositionTable::lowest(std::string_view key, quint64 hash) const
     if (count == 0)
         return none;
     hash = mix(hash);
-    const quint64 bits = filterBits(hash);
-    if ((filter[filterWord(hash)] & bits) != bits)
+    const quint64 bits = filterBits(hashBits(hash));
+    if ((filter[filterWord(hashBits(hash))] & bits) != bits)
         return none;
     return entries[find(key, hash)].lowest;
 }
 
 void PositionTable::addFurther(Slot &slot, quint32 position)
 {
-    if (slot.more == none) {
-        if (freeExtra.empty()) {
-            slot.more = quint32(extra.size());
-            extra.emplace_back();
-        } else {
-            slot.more = freeExtra.back();
-            freeExtra.pop_back();
-        }
-    }
-    insertSorted(extra[slot.more], position);
+    slot.hash |= furtherFlag;
+    insertSorted(further[slot.keyAt], position);
 }
 
 void PositionTable::insert(std::string_view key, quint64 hash, quint32 position)
@@ -87,10 +106,19 @@ void PositionTable::insert(std::string_view key, quint64 hash, quint32 position)
         addFurther(slot, position);
         return;
     }
-    slot = Slot{hash, quint32(keys.size()), quint32(key.size()), position, none};
-    keys.append(key);
+    slot = Slot{hashBits(hash), 0, position};
+    char *out = keys.allocate(keySize(key.size()), slot.keyAt);
+    if (key.size() < longKey) {
+        *out++ = char(key.size());
+    } else {
+        const quint32 length = quint32(key.size());
+        *out++ = char(longKey);
+        std::memcpy(out, &length, sizeof length);
+        out += sizeof length;
+    }
+    std::memcpy(out, key.data(), key.size());
     ++count;
-    filter[filterWord(hash)] |= filterBits(hash);
+    filter[filterWord(hashBits(hash))] |= filterBits(hashBits(hash));
 }
 
 void PositionTable::erase(std::string_view key, quint64 hash, quint32 position)
@@ -99,12 +127,13 @@ void PositionTable::erase(std::string_view key, quint64 hash, quint32 position)
     const std::size_t at = find(key, hash);
     Slot &slot = entries[at];
     Q_ASSERT(slot.lowest != none);
-    if (slot.more == none) {
+    if (!(slot.hash & furtherFlag)) {
         Q_ASSERT(slot.lowest == position);
         removeSlot(at);
         return;
     }
-    std::vector<quint32> &further = extra[slot.more];
+    const auto list = this->further.find(slot.keyAt);
+    std::vector<quint32> &further = list->second;
     if (slot.lowest == position) {
         slot.lowest = further.front();
         further.erase(further.begin());
@@ -112,21 +141,20 @@ void PositionTable::erase(std::string_view key, quint64 hash, quint32 position)
         eraseSorted(further, position);
     }
     if (further.empty()) {
-        further.shrink_to_fit();
-        freeExtra.push_back(slot.more);
-        slot.more = none;
+        this->further.erase(list);
+        slot.hash &= ~furtherFlag;
     }
 }
 
 void PositionTable::removeSlot(std::size_t at)
 {
-    garbage += entries[at].keyLength;
+    garbage += keySize(keyOf(entries[at]).size());
     --count;
     // Backward shift: move later entries of the probe run into the gap, so that no probe run breaks.
     const std::size_t mask = entries.size() - 1;
     std::size_t gap = at;
     for (std::size_t next = (gap + 1) & mask; entries[next].lowest != none; next = (next + 1) & mask) {
-        const std::size_t wanted = home(entries[next].hash);
+        const std::size_t wanted = home(entries[next].hash & ~furtherFlag);
         // The slot may move to the gap unless its home lies after the gap, up to the slot itself.
         if (((next - wanted) & mask) >= ((next - gap) & mask)) {
             entries[gap] = entries[next];
@@ -137,30 +165,47 @@ void PositionTable::removeSlot(std::size_t at)
     if (count == 0)
         clear();
     else if (garbage > keys.size() / 2)
-        rebuild(entries.size());
+        compactKeys();
 }
 
 void PositionTable::rebuild(std::size_t capacity)
 {
-    std::vector<Slot> old(capacity, Slot{0, 0, 0, none, none});
+    std::vector<Slot> old(capacity, Slot{0, 0, none});
     old.swap(entries);
-    std::string oldKeys;
-    oldKeys.swap(keys);
-    keys.reserve(oldKeys.size() - garbage);
-    garbage = 0;
     filter.assign(capacity * filterBitsPerSlot / 64, 0);
-    for (Slot slot : old) {
+    for (const Slot &slot : old) {
         if (slot.lowest == none)
             continue;
-        const std::string_view key = std::string_view(oldKeys).substr(slot.keyAt, slot.keyLength);
-        slot.keyAt = quint32(keys.size());
-        keys.append(key);
-        std::size_t at = home(slot.hash);
+        const quint32 hash = slot.hash & ~furtherFlag;
+        std::size_t at = home(hash);
         while (entries[at].lowest != none)
             at = (at + 1) & (capacity - 1);
         entries[at] = slot;
-        filter[filterWord(slot.hash)] |= filterBits(slot.hash);
+        filter[filterWord(hash)] |= filterBits(hash);
     }
+}
+
+void PositionTable::compactKeys()
+{
+    TextArena kept;
+    std::unordered_map<quint32, std::vector<quint32>> keptFurther;
+    for (Slot &slot : entries) {
+        if (slot.lowest == none)
+            continue;
+        const std::string_view key = keyOf(slot);
+        const std::size_t size = keySize(key.size());
+        quint32 at;
+        std::memcpy(kept.allocate(size, at), key.data() - (size - key.size()), size);
+        if (slot.hash & furtherFlag) {
+            auto list = further.extract(slot.keyAt);
+            list.key() = at;
+            keptFurther.insert(std::move(list));
+        }
+        slot.keyAt = at;
+    }
+    keys = std::move(kept);
+    further.swap(keptFurther);
+    garbage = 0;
 }
 
 void PositionTable::clear()

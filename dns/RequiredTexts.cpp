@@ -12,6 +12,10 @@
 //   run. A case-sensitive pattern without wildcard characters that holds one never matches.
 // - A '\' or a ']' outside a set: no text is taken.
 // Regular expressions:
+// - Case-insensitive, a name of plain characters and escaped punctuation ("\.") between an optional
+//   '^' and '$': an exact name. Led by ".*", a suffix; led by "(.*\.)?" or "(?:.*\.)?", the name
+//   and every name below it ('.' matches any character, so ".*\." is any text that ends in a dot).
+//   A character that lowers outside Latin-1 leaves the pattern to the readings below.
 // - A required text is a run of plain characters and escaped punctuation ("\."). A quantifier
 //   '*', '?' or "{...}" (any count, read as optional) takes its atom out and ends the run; '+'
 //   keeps it and ends the run. '.', '^', '$', sets, classes, back-references and characters by
@@ -27,6 +31,7 @@
 #include "dns/RequiredTexts.h"
 
 #include "dns/PatternCost.h"
+#include "dns/RuleIndex.h"
 
 #include <QString>
 
@@ -35,6 +40,13 @@
 #include <limits>
 
 namespace {
+
+// QChar::toLower, with a table for Latin-1, which most patterns are made of.
+ushort lowerOf(QChar character)
+{
+    const ushort code = character.unicode();
+    return code <= 0xff ? uchar(RuleIndex::lowerLatin1(char(code))) : character.toLower().unicode();
+}
 
 // `text` lower-cased, or false when a character lowers outside Latin-1.
 bool lowerLatin1Into(const QString &text, std::string &lowered)
@@ -50,7 +62,7 @@ bool lowerLatin1Into(const QString &text, std::string &lowered)
 }
 
 // The index just after the group, set or quantifier that starts at `at`.
-qsizetype skipBracketed(const QString &text, qsizetype at)
+qsizetype skipBracketed(QStringView text, qsizetype at)
 {
     const QChar open = text.at(at);
     const QChar close = open == u'(' ? u')' : open == u'[' ? u']' : u'}';
@@ -78,7 +90,7 @@ qsizetype skipBracketed(const QString &text, qsizetype at)
 // Reads a regular expression for the texts its matches hold; each piece of the pattern is read once.
 class LiteralReader {
 public:
-    explicit LiteralReader(const QString &pattern) : text(pattern) {}
+    explicit LiteralReader(QStringView pattern) : text(pattern) {}
 
     RequiredTexts whole()
     {
@@ -132,7 +144,7 @@ private:
             RequiredTexts inner;
             qsizetype next = at + 1;
             if (c == u'(') {
-                const QStringView rest = QStringView(text).sliced(next);
+                const QStringView rest = text.sliced(next);
                 const bool lookAhead = rest.startsWith(u"?=") || rest.startsWith(u"?!");
                 if (rest.startsWith(u'?'))
                     next += 2;
@@ -166,27 +178,73 @@ private:
         return required;
     }
 
-    const QString &text;
+    QStringView text;
     qsizetype at = 0;
 };
 
+// A regular expression of one of the name shapes above: its kind, and the name lower-cased into `key`.
+// Other for any other pattern.
+PatternKind readRegExpName(QStringView text, std::string &key)
+{
+    key.clear();
+    qsizetype at = text.startsWith(u'^') ? 1 : 0;
+    PatternKind kind = PatternKind::Exact;
+    const QStringView rest = text.sliced(at);
+    for (const QStringView below : {QStringView(u"(.*\\.)?"), QStringView(u"(?:.*\\.)?")}) {
+        if (rest.startsWith(below)) {
+            kind = PatternKind::NameOrBelow;
+            at += below.size();
+        }
+    }
+    if (kind == PatternKind::Exact && rest.startsWith(u".*")) {
+        kind = PatternKind::Suffix;
+        at += 2;
+    }
+    for (; at < text.size(); ++at) {
+        QChar c = text.at(at);
+        if (c == u'$' && at + 1 == text.size())
+            break;
+        if (c == u'\\') {
+            // Escaped ASCII punctuation is the character itself; escaped letters and digits are classes,
+            // codes and back-references.
+            if (++at == text.size() || text.at(at).unicode() >= 0x80 || text.at(at).isLetterOrNumber())
+                return PatternKind::Other;
+            c = text.at(at);
+        } else if (QStringView(u"^$.[]{}()|*+?").contains(c)) {
+            return PatternKind::Other;
+        }
+        const ushort lower = lowerOf(c);
+        if (lower > 0xff)
+            return PatternKind::Other;
+        key.push_back(char(lower));
+    }
+    return kind;
+}
+
 } // namespace
 
-RequiredTexts regularExpressionLiterals(const QString &pattern)
+RequiredTexts regularExpressionLiterals(QStringView pattern)
 {
     return LiteralReader(pattern).whole();
 }
 
-PatternKind readPattern(const QRegExp &pattern, std::string &key, LoweredTexts &required)
+PatternKind readPattern(QStringView text, QRegExp::PatternSyntax syntax, Qt::CaseSensitivity caseSensitivity,
+                        std::string &key, LoweredTexts &required)
 {
     key.clear();
     required.clear();
-    if (pattern.patternSyntax() != QRegExp::Wildcard) {
-        if (!isTractable(pattern))
+    if (syntax != QRegExp::Wildcard) {
+        if (!isTractable(text, syntax))
             return PatternKind::Intractable;
-        if (pattern.patternSyntax() != QRegExp::RegExp && pattern.patternSyntax() != QRegExp::RegExp2)
+        if (syntax != QRegExp::RegExp && syntax != QRegExp::RegExp2)
             return PatternKind::Other;
-        for (const QStringList &texts : regularExpressionLiterals(pattern.pattern())) {
+        if (syntax == QRegExp::RegExp && caseSensitivity == Qt::CaseInsensitive) {
+            const PatternKind kind = readRegExpName(text, key);
+            if (kind != PatternKind::Other)
+                return kind;
+            key.clear();
+        }
+        for (const QStringList &texts : regularExpressionLiterals(text)) {
             std::vector<std::string> lowered(std::size_t(texts.size()));
             bool latin1 = true;
             for (qsizetype i = 0; i < texts.size() && latin1; ++i)
@@ -196,8 +254,20 @@ PatternKind readPattern(const QRegExp &pattern, std::string &key, LoweredTexts &
         }
         return PatternKind::Other;
     }
-    const QString text = pattern.pattern();
     const bool suffix = text.startsWith(QLatin1Char('*'));
+    // Most rules are a name or a suffix of Latin-1 characters: one tight pass reads them.
+    if (caseSensitivity == Qt::CaseInsensitive && text.size() <= PatternLimits::maxLength) {
+        key.resize(std::size_t(text.size() - suffix));
+        char *out = key.data();
+        const auto plain = [&out](QChar c) {
+            const ushort code = c.unicode();
+            *out++ = RuleIndex::lowerLatin1(char(code));
+            return code <= 0xff && code != '*' && code != '?' && code != '[' && code != ']' && code != '\\';
+        };
+        if (std::all_of(text.cbegin() + suffix, text.cend(), plain))
+            return suffix ? PatternKind::Suffix : PatternKind::Exact;
+        key.clear();
+    }
     bool wild = false;
     bool escaped = false;
     bool latin1 = true;
@@ -225,7 +295,7 @@ PatternKind readPattern(const QRegExp &pattern, std::string &key, LoweredTexts &
             break;
         }
         // The rest of the text may still make the pattern an unindexed one, so the scan goes on.
-        const ushort lower = character.toLower().unicode();
+        const ushort lower = lowerOf(character);
         if (lower > 0xff) {
             latin1 = false;
             endRun();
@@ -233,9 +303,9 @@ PatternKind readPattern(const QRegExp &pattern, std::string &key, LoweredTexts &
             key.push_back(char(lower));
         }
     }
-    const bool indexed = !wild && !escaped && pattern.caseSensitivity() == Qt::CaseInsensitive;
+    const bool indexed = !wild && !escaped && caseSensitivity == Qt::CaseInsensitive;
     // An exact name or a suffix is never compiled: only its length can make it too costly.
-    if (indexed ? text.size() > PatternLimits::maxLength : !isTractable(pattern)) {
+    if (indexed ? text.size() > PatternLimits::maxLength : !isTractable(text, syntax)) {
         key.clear();
         required.clear();
         return PatternKind::Intractable;

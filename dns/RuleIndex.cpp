@@ -1,9 +1,6 @@
 #include "dns/RuleIndex.h"
 
-#include "dns/PatternCost.h"
-
 #include <QByteArray>
-#include <QString>
 #include <QVarLengthArray>
 
 #include <algorithm>
@@ -67,20 +64,35 @@ void RuleIndex::chooseLiterals(const LoweredTexts &required, std::string &litera
     slices.erase(std::unique(slices.begin(), slices.end()), slices.end());
 }
 
-void RuleIndex::add(const QRegExp &pattern, quint32 position)
+void RuleIndex::addSuffix(std::string_view key, quint32 position)
 {
-    switch (readPattern(pattern, keyBuffer, requiredBuffer)) {
+    suffixes.insert(key, PositionTable::keyHash(key), position);
+    ++suffixesOfLength(key);
+}
+
+void RuleIndex::removeSuffix(std::string_view key, quint32 position)
+{
+    suffixes.erase(key, PositionTable::keyHash(key), position);
+    --suffixesOfLength(key);
+}
+
+void RuleIndex::add(QStringView pattern, QRegExp::PatternSyntax syntax, Qt::CaseSensitivity caseSensitivity,
+                    quint32 position)
+{
+    switch (readPattern(pattern, syntax, caseSensitivity, keyBuffer, requiredBuffer)) {
+    case PatternKind::NameOrBelow:
+        exact.insert(keyBuffer, PositionTable::keyHash(keyBuffer), position);
+        keyBuffer.insert(0, 1, '.');
+        addSuffix(keyBuffer, position);
+        break;
     case PatternKind::Exact:
         exact.insert(keyBuffer, PositionTable::keyHash(keyBuffer), position);
         break;
     case PatternKind::Suffix:
-        suffixes.insert(keyBuffer, PositionTable::keyHash(keyBuffer), position);
-        ++suffixesOfLength(keyBuffer);
+        addSuffix(keyBuffer, position);
         break;
     case PatternKind::Other: {
-        auto rule = std::make_unique<Unindexed>(Unindexed{position, {}, std::make_unique<QRegExp>()});
-        setPatternLazily(*rule->pattern, pattern.pattern(), pattern.patternSyntax(),
-                         pattern.caseSensitivity());
+        auto rule = std::make_unique<Unindexed>(Unindexed{position, {}});
         chooseLiterals(requiredBuffer, rule->literals, slicesBuffer);
         const Filed filed{position, rule.get()};
         if (slicesBuffer.empty())
@@ -120,15 +132,20 @@ void RuleIndex::unfile(const std::string &literals, quint32 position)
     }
 }
 
-void RuleIndex::remove(const QRegExp &pattern, quint32 position)
+void RuleIndex::remove(QStringView pattern, QRegExp::PatternSyntax syntax,
+                       Qt::CaseSensitivity caseSensitivity, quint32 position)
 {
-    switch (readPattern(pattern, keyBuffer, requiredBuffer)) {
+    switch (readPattern(pattern, syntax, caseSensitivity, keyBuffer, requiredBuffer)) {
+    case PatternKind::NameOrBelow:
+        exact.erase(keyBuffer, PositionTable::keyHash(keyBuffer), position);
+        keyBuffer.insert(0, 1, '.');
+        removeSuffix(keyBuffer, position);
+        break;
     case PatternKind::Exact:
         exact.erase(keyBuffer, PositionTable::keyHash(keyBuffer), position);
         break;
     case PatternKind::Suffix:
-        suffixes.erase(keyBuffer, PositionTable::keyHash(keyBuffer), position);
-        --suffixesOfLength(keyBuffer);
+        removeSuffix(keyBuffer, position);
         break;
     case PatternKind::Other: {
         const auto at = unindexedAt(position);
@@ -177,7 +194,7 @@ bool holdsAny(std::string_view name, std::string_view texts)
 
 } // namespace
 
-quint32 RuleIndex::firstMatch(const QByteArray &name) const
+quint32 RuleIndex::firstMatch(const QByteArray &name, const Matcher &matcher) const
 {
     QVarLengthArray<char, 256> buffer(name.size());
     std::transform(name.cbegin(), name.cend(), buffer.begin(), lowerLatin1);
@@ -196,16 +213,12 @@ quint32 RuleIndex::firstMatch(const QByteArray &name) const
             take(*filed);
     }
     std::sort(candidates.begin(), candidates.end());
-    // The text for QRegExp is made only when an unindexed rule must be tested.
-    QString text;
     for (auto at = candidates.cbegin(); at != candidates.cend(); ++at) {
         if (at != candidates.cbegin() && at->position == (at - 1)->position)
             continue; // filed under slices the name holds twice
         if (!holdsAny(lowered, at->rule->literals))
             continue;
-        if (text.isNull())
-            text = QString::fromLatin1(name);
-        if (at->rule->pattern->exactMatch(text))
+        if (matcher.matches(at->position, name, lowered))
             return at->position;
     }
     return best;

@@ -4,6 +4,7 @@
 #include "dns/RequiredTexts.h"
 
 #include <QRegExp>
+#include <QStringView>
 #include <QtGlobal>
 
 #include <array>
@@ -21,34 +22,46 @@ class QByteArray;
 // holds (one of a set, for alternatives; dns/RequiredTexts.cpp reads keys and texts from patterns):
 // the least shared four-byte slice of each text (when the rule came) files the rule under that
 // slice, and a lookup tests, in position order and only up to the best indexed candidate, the rules
-// filed under the slices of the name and the few without a text that long.
+// filed under the slices of the name and the few without a text that long. The index keeps no pattern:
+// a Matcher tests a rule that it cannot look up by text.
 class RuleIndex {
 public:
     static constexpr quint32 none = PositionTable::none;
 
-    void add(const QRegExp &pattern, quint32 position);
-    // `pattern` must be as it was when added.
-    void remove(const QRegExp &pattern, quint32 position);
+    // Tells whether the rule at a position matches a whole name, as its QRegExp's exactMatch() would.
+    class Matcher {
+    public:
+        // `lowered`: `name` lowered by lowerLatin1().
+        virtual bool matches(quint32 position, const QByteArray &name, std::string_view lowered) const = 0;
+
+    protected:
+        ~Matcher() = default;
+    };
+
+    void add(QStringView pattern, QRegExp::PatternSyntax syntax, Qt::CaseSensitivity caseSensitivity,
+             quint32 position);
+    // The pattern must be as it was when added.
+    void remove(QStringView pattern, QRegExp::PatternSyntax syntax, Qt::CaseSensitivity caseSensitivity,
+                quint32 position);
     void clear();
 
     // Rules whose pattern is too costly to match in bounded time (dns/PatternCost.h): they never match.
     std::size_t intractableCount() const { return intractable; }
 
     // The position of the first rule that matches `name` (bytes as Latin-1 characters), or none.
-    quint32 firstMatch(const QByteArray &name) const;
+    quint32 firstMatch(const QByteArray &name, const Matcher &matcher) const;
 
     // QRegExp ignores case by comparing QChar::toLower of both sides, one UTF-16 unit at a time;
     // every Latin-1 character lowers to a Latin-1 character.
     static char lowerLatin1(char byte) { return lowerTable[uchar(byte)]; }
 
 private:
-    // An unindexed rule. Held by pointer: a QRegExp has no move constructor, and a copy compiles it.
+    // An unindexed rule. Held by pointer, which the lists of slices keep.
     struct Unindexed {
         quint32 position;
         // The texts of one requirement, each ended by a NUL: a name without any of them is not
         // tested. Empty when every name is tested.
         std::string literals;
-        std::unique_ptr<QRegExp> pattern;
     };
     // An unindexed rule in a list, its position beside it for the order of tests.
     struct Filed {
@@ -75,11 +88,14 @@ private:
     quint32 lowestIndexed(std::string_view loweredName) const;
     // Suffix keys by length, the last entry for every length beyond, counted apart for keys that
     // begin with a dot: probes skip absent lengths, and those of dotted keys start only at a dot.
-    std::size_t &suffixesOfLength(const std::string &key)
+    std::size_t &suffixesOfLength(std::string_view key)
     {
         auto &lengths = !key.empty() && key.front() == '.' ? dottedSuffixLengths : suffixLengths;
         return lengths[std::min(key.size(), longSuffix)];
     }
+
+    void addSuffix(std::string_view key, quint32 position);
+    void removeSuffix(std::string_view key, quint32 position);
 
     static const std::array<char, 256> lowerTable;
     static constexpr std::size_t longSuffix = 256;

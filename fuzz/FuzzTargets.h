@@ -110,13 +110,15 @@ inline bool hostsLine(const QByteArray &input)
 // whole; a rule too costly to match (dns/PatternCost.h) matches nothing.
 inline bool ruleLookup(const QByteArray &input)
 {
-    // Every wildcard shape, regular-expression syntax (a nested "{0,300}" is too costly), and
-    // characters that lower inside Latin-1 (the Kelvin sign to k) or outside it (the long s).
+    // Every wildcard shape, regular-expression syntax (a nested "{0,300}" is too costly; a name and
+    // the names below it, "(.*\.)?"), and characters that lower inside Latin-1 (the Kelvin sign to
+    // k) or outside it (the long s).
     static const char16_t *const pieces[] = {
-        u"*",      u"?",      u"[a-c]",  u"[!b]",   u"[]a]",   u"[^.]",    u"a",   u"b", u"A",
-        u"ab",     u"ba.",    u".",      u"\\",     u"]",      u"(",       u")",   u"|", u"+",
-        u"{2}",    u"^",      u"$",      u"\\.",    u"\\w",    u"(?=a)",   u"(?:", u"k", u"s",
-        u"\u00c9", u"\u00e9", u"\u212a", u"\u017f", u"\u0130", u"{0,300}", u"x",   u"[",
+        u"*",       u"?",  u"[a-c]", u"[!b]",     u"[]a]",   u"[^.]",     u"a",      u"b",
+        u"A",       u"ab", u"ba.",   u".",        u"\\",     u"]",        u"(",      u")",
+        u"|",       u"+",  u"{2}",   u"^",        u"$",      u"\\.",      u"\\w",    u"(?=a)",
+        u"(?:",     u"k",  u"s",     u"\u00c9",   u"\u00e9", u"\u212a",   u"\u017f", u"\u0130",
+        u"{0,300}", u"x",  u"[",     u"(.*\\.)?", u".*",     u"[0-9a-c]", u"[^.k]",
     };
     static const char *const nameParts[] = {"a", "A", "b", "ab", "BA.",  "i",    "k",   "K",
                                             "s", "S", "x", ".",  "\xc9", "\xe9", "\xff"};

@@ -84,6 +84,10 @@ private slots:
         row("regexp: alternation, case ignored", {"(ads|track)\\.test"}, "TRACK.test", 0, true);
         row("regexp: a wildcard text never matches", {"*.ads.test", ".*"}, "www.ads.test", 1, true);
         row("regexp: literal after an optional group", {"(.*\\.)?tok1\\.example"}, "A.TOK1.example", 0, true);
+        row("regexp: the name itself of a name-and-below rule", {"ads", "^(?:.*\\.)?tok1\\.example$"},
+            "tok1.example", 1, true);
+        row("regexp: not a name that only ends in it", {"(.*\\.)?tok1\\.example", ".*"}, "xtok1.example", 1,
+            true);
         row("regexp: anchored at both ends", {"^ads\\.test$", ".*"}, "ads.test", 0, true);
         row("regexp: not another literal", {"(.*\\.)?tok1\\.example", ".*"}, "tok2.example", 1, true);
         row("regexp: optional and coded characters", {"xy?z\\x0041b{2}", ".*"}, "xzabb", 0, true);
@@ -135,9 +139,11 @@ private slots:
         // regular-expression characters (alternatives, quantifiers, classes), longer literals, an
         // empty piece. No piece starts with a digit: after a backslash it would make a back-reference.
         const QStringList pieces =
-            QStringLiteral("a A ads ADS . . k \u212a \u00e9 \u00c9 \u0178 \u00ff \u00b5 \u039c \u00df \u1e9e "
-                           "\u212b \u00e5 \u0130 * *. ? [ab] (a|b) + \\ [  | {2} \\d .example tok ads. track "
-                           "(ads\\.|track) (?:tok|\\.example) (track|(?=ads.)k)+ ) (?!ads.) \u00e9tok")
+            QStringLiteral(
+                "a A ads ADS . . k \u212a \u00e9 \u00c9 \u0178 \u00ff \u00b5 \u039c \u00df \u1e9e "
+                "\u212b \u00e5 \u0130 * *. ? [ab] (a|b) + \\ [  | {2} \\d .example tok ads. track "
+                "(ads\\.|track) (?:tok|\\.example) (track|(?=ads.)k)+ ) (?!ads.) \u00e9tok (.*\\.)? .* ^ $ "
+                "[0-9a-c] [^.k] \\-")
                 .split(' ');
         const auto randomPattern = [&] {
             QString pattern;
