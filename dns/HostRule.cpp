@@ -133,6 +133,11 @@ void HostRules::appendWildcard(const QHostAddress &address, QStringView pattern)
     push(address, pattern, Form{QRegExp::Wildcard, Qt::CaseInsensitive});
 }
 
+void HostRules::appendName(const QHostAddress &address, QStringView name)
+{
+    push(address, name, Form{QRegExp::FixedString, Qt::CaseInsensitive});
+}
+
 void HostRules::unindex(int index)
 {
     const Form form = formAt(index);
@@ -215,14 +220,18 @@ void HostRules::clear()
 void HostRules::setSyntax(QRegExp::PatternSyntax syntax)
 {
     // A start gives loaded rules the syntax they already have: the index then stays as it is.
-    bool changed = common.syntax != syntax && forms.empty() && !rules.empty();
+    const auto follows = [syntax](Form form) {
+        return form.syntax != syntax && form.syntax != QRegExp::FixedString;
+    };
+    bool changed = follows(common) && forms.empty() && !rules.empty();
     for (quint8 &form : forms) {
-        if (formOf(form).syntax != syntax) {
+        if (follows(formOf(form))) {
             form = code(Form{syntax, formOf(form).caseSensitivity});
             changed = true;
         }
     }
-    common.syntax = syntax;
+    if (follows(common))
+        common.syntax = syntax;
     if (!forms.empty() &&
         std::all_of(forms.cbegin(), forms.cend(), [&](quint8 form) { return form == forms.front(); })) {
         common = formOf(forms.front());
@@ -383,7 +392,7 @@ void LineParser::parse(HostRules &rules, const QString &line)
     if (parsed.isNull())
         return; // the resolver skips such a line
     for (; !domain.isEmpty(); domain = nextField(text, from))
-        rules.appendWildcard(parsed, domain);
+        rules.appendName(parsed, domain);
 }
 
 } // namespace

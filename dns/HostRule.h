@@ -43,11 +43,14 @@ public:
     void append(const HostRule &rule);
     // Appends a case-insensitive wildcard rule.
     void appendWildcard(const QHostAddress &address, QStringView pattern);
+    // Appends a rule of a name of a hosts line: it matches that name, any case, in every mode.
+    void appendName(const QHostAddress &address, QStringView name);
     void replace(int index, const HostRule &rule);
     void removeAt(int index);
     void clear();
 
-    // Gives every rule the pattern syntax of the server mode: Wildcard or RegExp.
+    // Gives every rule the pattern syntax of the server mode, Wildcard or RegExp; names (FixedString)
+    // keep theirs.
     void setSyntax(QRegExp::PatternSyntax syntax);
 
     // Looks up a query name (the labels joined by dots, no trailing dot; the root name is empty),
@@ -132,7 +135,7 @@ enum class HostsLines {
     Wildcard,
     // As Wildcard for lines with a "*"; any other line of a valid address gives a rule for each of
     // its names, as the machine's resolver reads the hosts file. Lines of an invalid address give
-    // nothing.
+    // nothing. Such a name matches itself alone, in every mode.
     Every,
 };
 

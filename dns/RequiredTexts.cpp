@@ -233,6 +233,18 @@ PatternKind readPattern(QStringView text, QRegExp::PatternSyntax syntax, Qt::Cas
 {
     key.clear();
     required.clear();
+    // A name of a hosts line is looked up as itself.
+    if (syntax == QRegExp::FixedString && caseSensitivity == Qt::CaseInsensitive) {
+        if (text.size() > PatternLimits::maxLength)
+            return PatternKind::Never; // longer than any name
+        for (const QChar c : text) {
+            const ushort lower = c.toLower().unicode();
+            if (lower > 0xff)
+                return PatternKind::Never; // equals no character of a name
+            key.push_back(char(lower));
+        }
+        return PatternKind::Exact;
+    }
     if (syntax != QRegExp::Wildcard) {
         if (!isTractable(text, syntax))
             return PatternKind::Intractable;

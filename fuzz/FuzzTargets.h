@@ -139,7 +139,7 @@ inline bool ruleLookup(const QByteArray &input)
             rules.append(HostRule()); // the table's new row
         } else if (op % 8 == 4 && row >= 0) {
             HostRule rule;
-            setPatternLazily(rule.pattern, pattern(), syntax,
+            setPatternLazily(rule.pattern, pattern(), op & 16 ? QRegExp::FixedString : syntax, // a name
                              op & 8 ? Qt::CaseSensitive : Qt::CaseInsensitive);
             rules.replace(row, rule);
         } else if (op % 8 == 5 && row >= 0) {

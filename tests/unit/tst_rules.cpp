@@ -1,4 +1,5 @@
 #include "dns/HostRule.h"
+#include "dns/PatternCost.h"
 #include "tests/support/TestFiles.h"
 
 #include <QtTest>
@@ -91,6 +92,8 @@ private slots:
         row("regexp: anchored at both ends", {"^ads\\.test$", ".*"}, "ads.test", 0, true);
         row("regexp: not another literal", {"(.*\\.)?tok1\\.example", ".*"}, "tok2.example", 1, true);
         row("regexp: optional and coded characters", {"xy?z\\x0041b{2}", ".*"}, "xzabb", 0, true);
+        row("a hosts line's name in regexp mode: itself", {"=A.b.test", ".*"}, "a.B.test", 0, true);
+        row("a hosts line's name in regexp mode: a dot is a dot", {"=a.b.test", ".*"}, "axb.test", 1, true);
         row("star inside: its literal", {"*ads*.example", "*.example"}, "x.ads1.example", 0);
         // A pattern too costly to match in bounded time never matches; the next rule answers.
         row("costly: back-reference", {"(a*)\\1b", ".*"}, "aab", 1, true);
@@ -118,8 +121,13 @@ private slots:
         QFETCH(int, rule);
 
         HostRules rules;
-        for (int at = 0; at < patterns.size(); ++at)
-            rules.appendWildcard(QHostAddress(0x0a000001u + quint32(at)), patterns.at(at));
+        for (int at = 0; at < patterns.size(); ++at) {
+            const QHostAddress address(0x0a000001u + quint32(at));
+            if (patterns.at(at).startsWith('=')) // a name of a hosts line
+                rules.appendName(address, patterns.at(at).mid(1));
+            else
+                rules.appendWildcard(address, patterns.at(at));
+        }
         if (regExp)
             rules.setSyntax(QRegExp::RegExp);
         quint16 length = 0;
@@ -175,14 +183,18 @@ private slots:
                 const QByteArray name = nameLike(
                     rules.size() && below(4) ? rules.patternAt(below(rules.size())) : randomPattern());
                 int plain = 0;
-                while (plain < rules.size() && !rules.at(plain).pattern.exactMatch(QString::fromLatin1(name)))
+                // A pattern too costly to match never matches.
+                while (plain < rules.size() &&
+                       !(isTractable(rules.at(plain).pattern) &&
+                         rules.at(plain).pattern.exactMatch(QString::fromLatin1(name))))
                     ++plain;
                 matched += plain < rules.size();
                 QVERIFY2(rules.firstMatch(name) == (plain < rules.size() ? plain : -1),
                          name.toHex().constData());
             }
             for (int edit = below(6); edit >= 0; --edit) {
-                const QRegExp pattern(randomPattern(), Qt::CaseSensitivity(below(4) == 0), syntax);
+                const QRegExp pattern(randomPattern(), Qt::CaseSensitivity(below(4) == 0),
+                                      below(8) ? syntax : QRegExp::FixedString); // a hosts line's name
                 const int kind = below(12), at = rules.size() ? below(rules.size()) : -1;
                 if (kind == 0)
                     rules.setSyntax(syntax = syntax == QRegExp::RegExp ? QRegExp::Wildcard : QRegExp::RegExp);
