@@ -94,6 +94,10 @@ private slots:
         row("regexp: optional and coded characters", {"xy?z\\x0041b{2}", ".*"}, "xzabb", 0, true);
         row("a hosts line's name in regexp mode: itself", {"=A.b.test", ".*"}, "a.B.test", 0, true);
         row("a hosts line's name in regexp mode: a dot is a dot", {"=a.b.test", ".*"}, "axb.test", 1, true);
+        QStringList compiled; // outside the automaton: each compiled, more than the cache holds
+        for (int at = 0; at < 258; ++at)
+            compiled << QStringLiteral("n%1\\d").arg(at);
+        row("regexp: the 257th compiled pattern, not the first's", compiled, "n2561", 256, true);
         row("star inside: its literal", {"*ads*.example", "*.example"}, "x.ads1.example", 0);
         // A pattern too costly to match in bounded time never matches; the next rule answers.
         row("costly: back-reference", {"(a*)\\1b", ".*"}, "aab", 1, true);
@@ -133,7 +137,7 @@ private slots:
         quint16 length = 0;
         QByteArray rdata;
         QCOMPARE(rules.findAnswer(name, length, rdata) ? rdata.toHex() : "none",
-                 rule < 0 ? "none" : "0a00000" + QByteArray::number(rule + 1));
+                 rule < 0 ? "none" : QByteArray::number(0x0a000001 + rule, 16).rightJustified(8, '0'));
     }
 
     // Random rule lists, edited between rounds as the rule table and the server edit them: the
