@@ -4,14 +4,14 @@
 # loopback), the server pinned to core 1 and dnsperf to core 0. Needs root, unshare, dnsperf,
 # dnsmasq and python3; the program from a build folder.
 #   bench/run.sh [-b BUILD_DIR] [-r "100 10000 100000"] [-s "plain mix regex"] [-d SECONDS] [-q RATE]
-#                [-m MATCH_SHARE] [-n RUNS] [-l "Off Detailed"]
+#                [-m MATCH_SHARE] [-n RUNS] [-l "Off Detailed"] [-o]
 # A count written SHAPE:COUNT (mix:1000000) is for that shape only. Each server runs RUNS times
 # (default 3), each time started afresh; every figure is the median of its runs.
 # Shapes (bench/generate.py): plain, today's lists; mix, a fifth of the rules with the star inside
 # the name; regex, regular expressions in the Regular Expression mode (dnsmasq has no form for them).
 # For each rule count and server: queries/s at full load, average and 99th-percentile latency and
 # queries lost at RATE queries/s, start-up time until the first answer, peak resident memory; then
-# our queries/s as a ratio to the faster dnsmasq configuration.
+# our queries/s as a ratio to the faster dnsmasq configuration. -o runs ours alone, without dnsmasq.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -23,7 +23,8 @@ rate=5000
 match=0.5
 runs=3
 logs="Off Detailed"
-while getopts "b:r:s:d:q:m:n:l:" option; do
+ours_only=
+while getopts "b:r:s:d:q:m:n:l:o" option; do
     case $option in
     b) build=$OPTARG ;;
     r) counts=$OPTARG ;;
@@ -33,6 +34,7 @@ while getopts "b:r:s:d:q:m:n:l:" option; do
     m) match=$OPTARG ;;
     n) runs=$OPTARG ;;
     l) logs=$OPTARG ;;
+    o) ours_only=1 ;;
     *) exit 2 ;;
     esac
 done
@@ -86,7 +88,7 @@ for count in $counts; do
         results+=("$(cd "$folder" && QT_QPA_PLATFORM=offscreen measure "tarnowlock-log-$log" "$prefix" \
             "$folder/tarnowlock" -silent)")
     done
-    if [ "$shape" != regex ]; then
+    if [ "$shape" != regex ] && [ -z "$ours_only" ]; then
         for form in host-record address; do
             results+=("$(measure "dnsmasq-$form" "$prefix" dnsmasq --keep-in-foreground --no-resolv --no-hosts \
                 --listen-address=127.0.0.1 --bind-interfaces --port=53 --user=root \
@@ -106,7 +108,7 @@ for count in $counts; do
                 printf "%-13s %-20s %.0f bytes/rule beyond %d rules\n", n, s, (k - b) * 1024 / (c - f), f }'
         fi
     done
-    [ "$shape" = regex ] && continue
+    [ "$shape" = regex ] || [ -n "$ours_only" ] && continue
     ours=$(awk '$1 == "tarnowlock-log-Off" {print $2}' <<<"$(printf '%s\n' "${results[@]}")")
     best=$(printf '%s\n' "${results[@]}" | awk '$1 ~ /^dnsmasq/ && $2 > best {best = $2} END {print best}')
     host=$(printf '%s\n' "${results[@]}" | awk '$1 == "dnsmasq-host-record" {print $2}')
