@@ -17,6 +17,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
+# shellcheck source=bench/common.sh
+. "$here/common.sh"
 
 if [ "${1:-}" = --inside ]; then
     # In the sandbox: SETUP LIST BLOCKED CALLS WORK [PROGRAM_FOLDER]
@@ -26,12 +28,7 @@ if [ "${1:-}" = --inside ]; then
     stop() {
         # The program first: it rolls its DNS change back at SIGTERM.
         for ((i = ${#servers[@]} - 1; i >= 0; --i)); do
-            kill -TERM "${servers[i]}" 2>/dev/null || continue
-            for _ in $(seq 100); do
-                kill -0 "${servers[i]}" 2>/dev/null || continue 2
-                sleep 0.1
-            done
-            kill -KILL "${servers[i]}" 2>/dev/null || true
+            end_process "${servers[i]}"
         done
     }
     trap stop EXIT
@@ -107,10 +104,6 @@ done
 
 work=$(mktemp -d /tmp/tarnowlock-lookup.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-
-# The program with the list served by the DNS server in Wildcard mode, the log Off.
-# shellcheck source=bench/program-folder.sh
-. "$here/program-folder.sh"
 
 printf '%-12s %8s | %-24s | %-24s | %10s %8s\n' "" "" "blocked name, ms/lookup" "unruled name, ms/lookup" \
     "program" ""

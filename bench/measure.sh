@@ -13,15 +13,9 @@ probe_name=$(grep -v -m1 nowhere "$prefix.queries" | cut -d' ' -f1)
 start_ns=$(date +%s%N)
 taskset -c 1 "$@" >/dev/null 2>&1 &
 server=$!
-stop() {
-    kill -TERM "$server" 2>/dev/null || true
-    for _ in $(seq 100); do
-        kill -0 "$server" 2>/dev/null || return 0
-        sleep 0.1
-    done
-    kill -KILL "$server" 2>/dev/null || true
-}
-trap stop EXIT
+# shellcheck source=bench/common.sh
+. "$here/common.sh"
+trap 'end_process "$server"' EXIT
 startup=$(python3 "$here/probe.py" "$probe_name" "$start_ns" 120)
 
 # Throughput: as many queries as the server takes, 100 outstanding.

@@ -43,8 +43,8 @@ done
 work=$(mktemp -d /tmp/tarnowlock-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-# shellcheck source=bench/program-folder.sh
-. "$here/program-folder.sh"
+# shellcheck source=bench/common.sh
+. "$here/common.sh"
 
 # RUNS measurements of one server; prints the median of each figure.
 measure() {
