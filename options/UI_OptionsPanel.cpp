@@ -13,6 +13,7 @@
 #include "options/UpdateReport.h"
 #include "options/UpdateTarget.h"
 #include "platform/Platform.h"
+#include "platform/SystemConstants.h"
 #include "settings/UpdateSchedule.h"
 
 #include <QCheckBox>
@@ -109,7 +110,7 @@ UI_OptionsPanel::UI_OptionsPanel(Platform &platform, QWidget *parent)
 
     mainLayout = new QGridLayout;
 
-    launchBox = new QCheckBox(QStringLiteral("Along with Windows startup"));
+    launchBox = new QCheckBox(sessionStartupCaption);
     launchBox->setChecked(getSetting(SettingKey::launch) == yes);
     addOptionRow(centredLabel(QStringLiteral("Launch")), launchBox);
 

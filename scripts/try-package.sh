@@ -24,7 +24,8 @@ bash "$root/tests/support/sandbox.sh" "$work" bash -euo pipefail -c '
     printf "search example.internal\nnameserver 192.0.2.53\n" >/etc/resolv.conf
     cp /etc/resolv.conf /tmp/resolv.conf.before
     start() {
-        command=$(sed -n "s/^Exec=//p" /usr/share/applications/tarnowlock.desktop)
+        # The menu entry as root: pkexec would run the program itself (no polkit daemon runs here).
+        command=$(sed -n "0,/^Exec=/s/^Exec=pkexec //p" /usr/share/applications/tarnowlock.desktop)
         $command >/dev/null 2>&1 &
         pid=$!
         wait_for "grep -q \"^nameserver 127.0.0.1\" /etc/resolv.conf" "the program did not point resolv.conf at itself"

@@ -59,6 +59,7 @@ private slots:
     void startupEntryRefusalLogged()
     {
         QFETCH(QString, refusal);
+        QCOMPARE(panel->launchBox->text(), "Along with session startup"); // an autostart entry on Linux
         platform.startupRefusal = refusal;
         panel->save();
         platform.startupRefusal.clear();

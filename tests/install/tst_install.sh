@@ -17,7 +17,13 @@ diff <(echo "$expected") <(echo "$actual") || { echo "FAIL: installed files diff
 [ -x ".$executable" ] &&
     grep -q "\"org.freedesktop.policykit.exec.path\">$executable<" "$share/polkit-1/actions/org.tarnowlock.policy" &&
     grep -q '"org.freedesktop.policykit.exec.allow_gui">true<' "$share/polkit-1/actions/org.tarnowlock.policy" &&
-    grep -qx 'Exec=tarnowlock' "$share/applications/tarnowlock.desktop" || { echo "FAIL: contents"; exit 1; }
+    grep -q '<action id="org.tarnowlock.run">' "$share/polkit-1/actions/org.tarnowlock.policy" &&
+    # The menu entry asks for the rights first; its action starts the program without them.
+    [ "$(grep '^Exec=\|^Actions=\|^\[' "$share/applications/tarnowlock.desktop")" = "[Desktop Entry]
+Exec=pkexec $executable
+Actions=without-rights;
+[Desktop Action without-rights]
+Exec=tarnowlock" ] || { echo "FAIL: contents"; exit 1; }
 # The maintainer scripts as dpkg runs them, on the staged tree put in its place in the sandbox (and
 # process ids of its own: no other test's copy counts as running). A removal rolls the recorded DNS
 # change back, or fails and keeps the record; a purge deletes the state folder but a record left.
