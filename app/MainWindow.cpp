@@ -80,22 +80,13 @@ void MainWindow::createNormal()
         showCentered();
     createTray();
     applyOptions();
-    if (listsToServer()) {
-        // The server's start loads them; placeSelection() below settles where they take effect.
-        QStringList served;
-        for (const auto &entry : optionsPanel->hostsList) {
-            if (entry->selected && entry->name != defaultHostsName)
-                served << libraryPath(entry->name);
-        }
-        serverPanel->setServedLists(served);
-    }
     applyServerMode();
     logPanel->appendLog(QStringLiteral("Tarnowlock launched!"), LogLevel::Succeeds, false);
     optionsPanel->loadHostsList();
     // default.hosts is refreshed here, so the placement below writes the machine's lines of now.
     optionsPanel->performAutoUpdate();
     if (listsToServer())
-        placeSelection(Reload::WhenChanged);
+        applyHostsFiles(); // the server, started with the hosts file alone, takes the lists now
 }
 
 namespace {
@@ -242,11 +233,6 @@ void MainWindow::cleanUp()
     logPanel->save();
 }
 
-void MainWindow::applyHostsFiles()
-{
-    placeSelection(Reload::Always);
-}
-
 bool MainWindow::listsToServer() const
 {
     return optionsPanel->getSetting(SettingKey::lists) == ListsIn::dnsServer;
@@ -271,7 +257,7 @@ bool readWhole(const QString &path, QByteArray &content)
 
 } // namespace
 
-void MainWindow::placeSelection(Reload reload)
+void MainWindow::applyHostsFiles()
 {
     QStringList names;
     QStringList sources;
@@ -351,13 +337,12 @@ void MainWindow::placeSelection(Reload reload)
                             LogLevel::Fails, false);
         return;
     }
-    const bool servedChanged = served != serverPanel->servedListPaths();
     serverPanel->setServedLists(served);
     listsServed = serve;
-    if (serverPanel->serverState() == ServerState::Off)
-        applyServerMode(); // a server that could not listen at its start tries again
-    else if (reload == Reload::Always || write || servedChanged)
+    if (serverPanel->serverState() != ServerState::Off)
         serverPanel->loadHosts();
+    else
+        applyServerMode(); // a server that could not listen at its start tries again
     if (!served.isEmpty())
         logPanel->appendLog(QStringLiteral("%1 served by the DNS server; %2 keeps the machine's own lines")
                                 .arg(quotedSelection(servedNames), platform.systemHostsPath()),

@@ -89,9 +89,6 @@ protected:
 private:
     // Starts, switches or stops the server as the stored mode says; the tray's tool tip follows.
     void applyServerMode();
-    // At launch the server loads the lists as it starts; an apply reloads them.
-    enum class Reload { Always, WhenChanged };
-    void placeSelection(Reload reload);
     bool listsToServer() const;
     // The server can answer the lists: it runs and the machine's DNS is pointed at it.
     bool serverCanServe() const;

@@ -297,16 +297,13 @@ bool HostRules::findAnswer(const QByteArray &name, quint16 &rdlength, QByteArray
     if (found < 0)
         return false;
     const quint32 stored = rules[std::size_t(found)].address;
-    if (stored < otherAddress) {
-        const char bytes[4] = {char(stored >> 24), char(stored >> 16), char(stored >> 8), char(stored)};
-        rdata = QByteArray(bytes, sizeof bytes);
-    } else if (const QHostAddress &address = others[stored - otherAddress];
-               address.protocol() == QAbstractSocket::IPv4Protocol) {
-        const quint32 ip = address.toIPv4Address();
+    const QHostAddress *other = stored < otherAddress ? nullptr : &others[stored - otherAddress];
+    if (!other || other->protocol() == QAbstractSocket::IPv4Protocol) {
+        const quint32 ip = other ? other->toIPv4Address() : stored;
         const char bytes[4] = {char(ip >> 24), char(ip >> 16), char(ip >> 8), char(ip)};
         rdata = QByteArray(bytes, sizeof bytes);
     } else {
-        const Q_IPV6ADDR ip = address.toIPv6Address();
+        const Q_IPV6ADDR ip = other->toIPv6Address();
         rdata = QByteArray(reinterpret_cast<const char *>(ip.c), sizeof ip.c);
     }
     rdlength = quint16(rdata.size());

@@ -40,7 +40,6 @@ public:
     // The lists whose every line the server answers after the system hosts file's wildcard lines,
     // in this order; they take effect at the next loadHosts() or start.
     void setServedLists(const QStringList &paths) { servedLists = paths; }
-    const QStringList &servedListPaths() const { return servedLists; }
     // True while the machine's DNS is pointed at the server by this run.
     bool dnsPointsHere() const { return dnsControl.pointsHere(); }
 
