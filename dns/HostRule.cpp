@@ -399,7 +399,7 @@ void parseHostsLine(HostRules &rules, const QString &line, HostsLines lines)
     LineParser(lines).parse(rules, line);
 }
 
-bool appendHostsRules(HostRules &rules, const QString &path, HostsLines lines)
+bool appendHostsRules(HostRules &rules, const QString &path, HostsLines lines, std::vector<quint32> *lineOf)
 {
     QFile file(path);
     if (!openRegularFile(file, QIODevice::ReadOnly))
@@ -409,13 +409,17 @@ bool appendHostsRules(HostRules &rules, const QString &path, HostsLines lines)
     stream.setEncoding(QStringConverter::System);
     LineParser parser(lines);
     QString line;
-    while (stream.readLineInto(&line))
+    for (quint32 number = 1; stream.readLineInto(&line); ++number) {
+        const std::size_t before = std::size_t(rules.size());
         parser.parse(rules, line);
+        if (lineOf)
+            lineOf->insert(lineOf->end(), std::size_t(rules.size()) - before, number);
+    }
     return true;
 }
 
-void loadSystemHostsRules(HostRules &rules, const QString &path)
+void loadSystemHostsRules(HostRules &rules, const QString &path, std::vector<quint32> *lineOf)
 {
     rules.clear();
-    appendHostsRules(rules, path, HostsLines::Wildcard);
+    appendHostsRules(rules, path, HostsLines::Wildcard, lineOf);
 }

@@ -143,9 +143,11 @@ enum class HostsLines {
 void parseHostsLine(HostRules &rules, const QString &line, HostsLines lines = HostsLines::Wildcard);
 
 // Appends the rules of the hosts file at `path`, decoded in the local 8-bit encoding unless a
-// Unicode byte-order mark names another. False when the file cannot be read.
-bool appendHostsRules(HostRules &rules, const QString &path, HostsLines lines);
+// Unicode byte-order mark names another, and to `lineOf` the line number (from 1) of each. False
+// when the file cannot be read.
+bool appendHostsRules(HostRules &rules, const QString &path, HostsLines lines,
+                      std::vector<quint32> *lineOf = nullptr);
 
 // Replaces `rules` with those of the hosts file at `path` (the Wildcard lines). A file that cannot
 // be read leaves `rules` empty.
-void loadSystemHostsRules(HostRules &rules, const QString &path);
+void loadSystemHostsRules(HostRules &rules, const QString &path, std::vector<quint32> *lineOf = nullptr);

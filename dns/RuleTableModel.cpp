@@ -57,7 +57,7 @@ Qt::ItemFlags RuleTableModel::flags(const QModelIndex &index) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid))
         return Qt::NoItemFlags;
-    return index.row() < loadedRows ? loadedRowFlags : userRowFlags;
+    return index.row() < origins.size() ? loadedRowFlags : userRowFlags;
 }
 
 bool RuleTableModel::setData(const QModelIndex &index, const QVariant &value, int role)
@@ -79,13 +79,13 @@ bool RuleTableModel::setData(const QModelIndex &index, const QVariant &value, in
 QStringList RuleTableModel::load(const QString &path, const QStringList &served)
 {
     beginResetModel();
-    loadSystemHostsRules(rules, path);
+    origins.clear();
+    loadSystemHostsRules(rules, path, &origins.startFile(path));
     QStringList unread;
     for (const QString &list : served) {
-        if (!appendHostsRules(rules, list, HostsLines::Every))
+        if (!appendHostsRules(rules, list, HostsLines::Every, &origins.startFile(list)))
             unread << list;
     }
-    loadedRows = rules.size();
     endResetModel();
     return unread;
 }
@@ -94,7 +94,7 @@ void RuleTableModel::clear()
 {
     beginResetModel();
     rules.clear();
-    loadedRows = 0;
+    origins.clear();
     endResetModel();
 }
 
@@ -110,8 +110,7 @@ void RuleTableModel::removeRule(int row)
 {
     beginRemoveRows(QModelIndex(), row, row);
     rules.removeAt(row);
-    if (row < loadedRows)
-        --loadedRows;
+    origins.removeAt(row);
     endRemoveRows();
 }
 

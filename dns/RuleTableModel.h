@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dns/HostRule.h"
+#include "dns/RuleOrigins.h"
 
 #include <QAbstractTableModel>
 
@@ -35,13 +36,15 @@ public:
     void appendRule();
     void removeRule(int row);
     void replaceRule(int row, const HostRule &rule);
+    // The file and line a row came from, or none for a row added in the table.
+    RuleOrigins::Origin origin(int row) const { return origins.at(row); }
 
 signals:
     void cellChanged(int row, int column);
 
 private:
     HostRules &rules;
-    int loadedRows = 0; // rows before this one came from the hosts file
+    RuleOrigins origins; // of the loaded rows, which come first
     int editRow = -1;
     int editColumn = -1;
     QString editText;

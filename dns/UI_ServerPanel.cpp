@@ -1,16 +1,22 @@
 #include "dns/UI_ServerPanel.h"
 
 #include "dns/DnsMessage.h"
+#include "dns/NameTest.h"
 #include "dns/PatternCost.h"
+#include "dns/QueryGraph.h"
 #include "dns/RuleTableModel.h"
 #include "log/LogSink.h"
 #include "platform/DatagramBatch.h"
 #include "platform/Platform.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTableView>
+#include <QTimer>
 #include <QUdpSocket>
 
 namespace {
@@ -23,9 +29,9 @@ constexpr int maxDatagramsPerCall = 64;
 UI_ServerPanel::UI_ServerPanel(LogSink &logPanel, Platform &platform, QWidget *parent, quint16 port,
                                const QString &rollBackPath)
     : QWidget(parent), log(logPanel), platform(platform), dnsControl(platform, logPanel, rollBackPath),
-      port(port), layout(new QGridLayout(this)), table(new QTableView),
-      ruleModel(new RuleTableModel(rules, this)), socket(new QUdpSocket(this)),
-      datagrams(std::make_unique<DatagramBatch>(*socket, maxDatagramsPerCall))
+      port(port), layout(new QGridLayout(this)), nameTest(new QLineEdit), nameVerdict(new QLabel),
+      graph(new QueryGraph), table(new QTableView), ruleModel(new RuleTableModel(rules, this)),
+      socket(new QUdpSocket(this)), datagrams(std::make_unique<DatagramBatch>(*socket, maxDatagramsPerCall))
 #ifdef Q_OS_WIN
       ,
       socket6(new QUdpSocket(this)),
@@ -36,7 +42,22 @@ UI_ServerPanel::UI_ServerPanel(LogSink &logPanel, Platform &platform, QWidget *p
     table->horizontalHeader()->setStretchLastSection(true);
     table->setAlternatingRowColors(true);
     connect(ruleModel, &RuleTableModel::cellChanged, this, &UI_ServerPanel::saveCellChanges);
-    layout->addWidget(table);
+    nameTest->setPlaceholderText(QStringLiteral("Test a name"));
+    nameTest->setToolTip(QStringLiteral("What the server answers for a name, and the rule that decides it"));
+    nameTest->setClearButtonEnabled(true);
+    nameTest->setMinimumWidth(240);
+    connect(nameTest, &QLineEdit::textChanged, this, &UI_ServerPanel::nameTestEdited);
+    nameVerdict->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    nameVerdict->setWordWrap(true);
+    layout->addWidget(nameTest, 0, 0);
+    layout->addWidget(nameVerdict, 0, 1);
+    layout->setColumnStretch(1, 1);
+    layout->addWidget(graph, 1, 0, 1, 2);
+    auto *graphTimer = new QTimer(this);
+    connect(graphTimer, &QTimer::timeout, this, &UI_ServerPanel::graphTimerElapsed);
+    graphTimer->start(1000);
+    graphTimerElapsed();
+    layout->addWidget(table, 2, 0, 1, 2);
     setDisabled(true);
     setToolTip(serverIsOff);
 }
@@ -100,12 +121,14 @@ void UI_ServerPanel::start(int mode)
     addDNSServer();
     flushDNSCache();
     state = mode;
+    showNameTest();
 }
 
 void UI_ServerPanel::switchTo(int mode)
 {
     applySyntax(mode);
     state = mode;
+    showNameTest();
 }
 
 void UI_ServerPanel::applySyntax(int mode)
@@ -168,6 +191,7 @@ void UI_ServerPanel::Off()
     setDisabled(true);
     setToolTip(serverIsOff);
     state = ServerState::Off;
+    showNameTest();
 }
 
 void UI_ServerPanel::handler()
@@ -199,6 +223,10 @@ void UI_ServerPanel::answerDatagram(DatagramBatch &batch, int index)
     }
     batch.reply(index, std::move(reply));
     const bool answered = message.header.RCODE == Dns::noError;
+    if (answered)
+        stats.answered(message.question.QNAME);
+    else if (message.header.RCODE == Dns::serverFailure)
+        stats.passedOn();
     if (!log.records(!answered))
         return; // no text to build for a log that keeps nothing of this query
     const QString question = QStringLiteral("Question for ") + QString::fromLatin1(message.question.QNAME);
@@ -229,6 +257,7 @@ void UI_ServerPanel::loadHosts()
     setDisabled(false);
     setToolTip(QString());
     fitTable();
+    showNameTest();
 }
 
 void UI_ServerPanel::fitTable()
@@ -269,6 +298,7 @@ void UI_ServerPanel::delCurrentRow()
         if (index.row() < rules.size())
             ruleModel->removeRule(index.row());
     }
+    showNameTest();
     log.appendLog(QStringLiteral("Rule(s) deleted successfully! Notice that the changes won't be saved."),
                   LogLevel::Succeeds, false);
 }
@@ -293,12 +323,37 @@ void UI_ServerPanel::saveCellChanges(int row, int column)
                           .arg(row + 1),
                       LogLevel::Fails, false);
     ruleModel->replaceRule(row, rule);
+    showNameTest();
 }
 
 void UI_ServerPanel::insNewRule()
 {
     ruleModel->appendRule();
     table->scrollToBottom();
+    showNameTest(); // an empty rule answers the root name
     log.appendLog(QStringLiteral("New rule added successfully! Notice that the changes won't be saved."),
                   LogLevel::Succeeds, false);
+}
+
+void UI_ServerPanel::nameTestEdited()
+{
+    showNameTest();
+}
+
+void UI_ServerPanel::graphTimerElapsed()
+{
+    stats.setMinute(QDateTime::currentSecsSinceEpoch() / 60);
+    if (graph->isVisible())
+        graph->setHour(stats.lastHour());
+}
+
+void UI_ServerPanel::showNameTest()
+{
+    const QString typed = nameTest->text();
+    if (state == ServerState::Off || typed.trimmed().isEmpty()) {
+        nameVerdict->clear();
+        return;
+    }
+    const NameTest test = testName(rules, typed);
+    nameVerdict->setText(describeNameTest(test, rules, ruleModel->origin(test.rule)));
 }

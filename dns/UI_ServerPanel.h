@@ -2,6 +2,7 @@
 
 #include "dns/DnsControl.h"
 #include "dns/HostRule.h"
+#include "dns/QueryStats.h"
 
 #include <QProcess>
 #include <QWidget>
@@ -11,7 +12,10 @@
 class DatagramBatch;
 class LogSink;
 class Platform;
+class QueryGraph;
 class QGridLayout;
+class QLabel;
+class QLineEdit;
 class QTableView;
 class RuleTableModel;
 class QUdpSocket;
@@ -36,7 +40,10 @@ public:
     int serverState() const { return state; }
     const HostRules &hostRules() const { return rules; }
     QTableView *ruleTable() const { return table; }
+    QLineEdit *nameTestEdit() const { return nameTest; }
+    QLabel *nameTestVerdict() const { return nameVerdict; }
     QUdpSocket *serverSocket() const { return socket; }
+    const QueryStats &queryStats() const { return stats; }
     // The lists whose every line the server answers after the system hosts file's wildcard lines,
     // in this order; they take effect at the next loadHosts() or start.
     void setServedLists(const QStringList &paths) { servedLists = paths; }
@@ -57,6 +64,9 @@ public slots:
     void delCurrentRow();
     void saveCellChanges(int row, int column);
     void insNewRule();
+    void nameTestEdited();
+    // Moves the counts to the clock's minute and redraws the graph: once a second.
+    void graphTimerElapsed();
 
 private:
     // Answers every datagram waiting in `batch`, up to its capacity.
@@ -73,6 +83,8 @@ private:
     // Binds `on` to `address` and the panel's port; a failure is logged and gives false.
     bool bindTo(QUdpSocket &on, const QHostAddress &address);
     void fitTable();
+    // Shows what the server answers now for the name in the test box.
+    void showNameTest();
     static QRegExp::PatternSyntax syntaxOf(int mode);
 
     LogSink &log;
@@ -83,6 +95,10 @@ private:
     int state = ServerState::Off;
     quint16 port;
     QGridLayout *layout;
+    QLineEdit *nameTest;
+    QLabel *nameVerdict;
+    QueryStats stats;
+    QueryGraph *graph;
     QTableView *table;
     RuleTableModel *ruleModel;
     QUdpSocket *socket;

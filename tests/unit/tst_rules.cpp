@@ -1,4 +1,5 @@
 #include "dns/HostRule.h"
+#include "dns/NameTest.h"
 #include "dns/PatternCost.h"
 #include "tests/support/TestFiles.h"
 
@@ -138,6 +139,48 @@ private slots:
         QByteArray rdata;
         QCOMPARE(rules.findAnswer(name, length, rdata) ? rdata.toHex() : "none",
                  rule < 0 ? "none" : QByteArray::number(0x0a000001 + rule, 16).rightJustified(8, '0'));
+        // The panel's test of a typed name gives the same rule and answer, where the name can be typed
+        // as it is asked (printable ASCII, within a question's length).
+        if (name.size() > PatternLimits::maxNameCharacters ||
+            std::any_of(name.cbegin(), name.cend(), [](char c) { return c <= ' ' || c > '~'; }))
+            return;
+        const NameTest test = testName(rules, QString::fromLatin1(name));
+        QCOMPARE(test.outcome, rule < 0 ? NameTest::PassedOn : NameTest::Answered);
+        QCOMPARE(test.rule, rule);
+        QCOMPARE(test.address, rule < 0 ? QString() : QHostAddress(0x0a000001u + quint32(rule)).toString());
+    }
+
+    void nameTest_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("verdict");
+        QTest::newRow("a trailing dot, blanks") << " WWW.ads.test. "
+                                                << "Answered with 10.0.0.2 by rule 2";
+        QTest::newRow("international: asked in ACE")
+            << QStringLiteral("b\u00fccher.test") << "Answered with ::";
+        QTest::newRow("the root name") << "."
+                                       << "Answered with 10.0.0.1 by rule 1";
+        QTest::newRow("no rule") << "ads.example"
+                                 << "No rule matches";
+        QTest::newRow("an empty label") << "a..test"
+                                        << "Not a name";
+        QTest::newRow("a label of 256") << QString(256, 'a') << "Not a name";
+        QTest::newRow("254 characters: too long")
+            << (QString(63, 'a') + '.').repeated(3) + QString(62, 'a') << "Longer than 255 bytes";
+        QTest::newRow("253 characters")
+            << (QString(63, 'a') + '.').repeated(3) + QString(61, 'a') << "No rule matches";
+    }
+    void nameTest()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, verdict);
+        HostRules rules;
+        rules.append(HostRule{QHostAddress(0x0a000001u), QRegExp()});
+        rules.appendName(QHostAddress(0x0a000002u), QStringLiteral("www.ads.test"));
+        rules.appendWildcard(QHostAddress(), QStringLiteral("xn--bcher-kva.test"));
+        const NameTest test = testName(rules, typed);
+        QVERIFY2(describeNameTest(test, rules, {}).startsWith(verdict),
+                 qPrintable(describeNameTest(test, rules, {})));
     }
 
     // Random rule lists, edited between rounds as the rule table and the server edit them: the
