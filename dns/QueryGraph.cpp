@@ -50,7 +50,8 @@ void QueryGraph::paintEvent(QPaintEvent *)
     const QRect area = rect().adjusted(spacing, spacing, -spacing, -spacing);
     const QRect below = area.adjusted(0, line + spacing, 0, 0);
     const QRect names(below.right() - below.width() / 3, below.top(), below.width() / 3, below.height());
-    const QRect bars(below.left(), below.top(), names.left() - spacing - below.left(), below.height());
+    // Room below the bars for the time axis.
+    const QRect bars(below.left(), below.top(), names.left() - spacing - below.left(), below.height() - line);
     painter.setPen(palette().color(QPalette::WindowText));
 
     // The caption, each count behind a swatch of its bars' colour.
@@ -89,9 +90,15 @@ void QueryGraph::paintEvent(QPaintEvent *)
     }
     painter.setPen(palette().color(QPalette::Mid));
     painter.drawLine(bars.bottomLeft(), bars.bottomRight());
+    painter.setPen(palette().color(QPalette::WindowText));
+    const QRect axis(bars.left(), bars.bottom() + 1, bars.width(), line);
+    painter.drawText(axis, Qt::AlignLeft | Qt::AlignVCenter, tr("60 minutes ago"));
+    painter.drawText(axis, Qt::AlignRight | Qt::AlignVCenter, tr("now"));
+    if (hour.totalAnswered + hour.totalPassed > 0)
+        painter.drawText(QRect(bars.left(), bars.top(), bars.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
+                         tr("%1 in the busiest minute").arg(number(busiest)));
 
     // The names answered most often, as many as fit.
-    painter.setPen(palette().color(QPalette::WindowText));
     const int shown = qMin<int>(qMin<int>(topShown, hour.top.size()), names.height() / line);
     for (int at = 0; at < shown; ++at) {
         const QRect row(names.left(), names.top() + at * line, names.width(), line);

@@ -1,7 +1,9 @@
-// Renders the main window with a running server, and the Options dialog of a first start in an
-// empty folder, into PNG files for the README. Run under a real X server (scripts/screenshots.sh uses Xvfb);
-// it touches no system file.
+// Renders the main window with a running server after a dnsperf run, its test of a name, and the
+// Options dialog of a first start in an empty folder, into PNG files for the README. Run under a real
+// X server (scripts/screenshots.sh uses Xvfb); it touches no system file. Prints dnsperf's counts
+// beside the graph's.
 #include "app/MainWindow.h"
+#include "dns/QueryStats.h"
 #include "dns/UI_ServerPanel.h"
 #include "options/UI_OptionsPanel.h"
 #include "platform/LinuxPlatform.h"
@@ -11,10 +13,15 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUdpSocket>
+
+#include <cstdio>
 
 namespace {
 
@@ -85,6 +92,7 @@ int main(int argc, char *argv[])
     store.save(settings);
 
     MainWindow window(1, platform, nullptr, 0);
+    window.resize(1000, 740);
     window.applyHostsFiles();
 
     QUdpSocket client;
@@ -99,7 +107,33 @@ int main(int argc, char *argv[])
         client.writeDatagram(query(id++, question.first, question.second), QHostAddress::LocalHost, port);
     wait(500);
 
+    // A few seconds of load, most of it for blocked names, for the graph.
+    write(QStringLiteral("names"), "www.ads.example A\nwww.ads.example A\nwww.ads.example A\n"
+                                   "tracker.eu.example A\ntracker.eu.example A\ncdn.ads.example A\n"
+                                   "tracker.us.example A\napi.dev.test A\nhost.six.test AAAA\n"
+                                   "www.wikipedia.org A\nwww.debian.org A\n");
+    QProcess dnsperf;
+    QEventLoop finished;
+    QObject::connect(&dnsperf, &QProcess::finished, &finished, &QEventLoop::quit);
+    dnsperf.start(QStringLiteral("dnsperf"),
+                  {QStringLiteral("-s"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                   QString::number(port), QStringLiteral("-d"), QStringLiteral("names"), QStringLiteral("-l"),
+                   QStringLiteral("5"), QStringLiteral("-Q"), QStringLiteral("4000")});
+    if (dnsperf.waitForStarted())
+        finished.exec();
+    std::printf("%s", dnsperf.readAllStandardOutput().constData());
+    wait(1500); // the graph's next second
+    const QueryStats::Hour hour = window.serverPanelWidget()->queryStats().lastHour();
+    std::printf("the graph: %llu answered by a rule, %llu passed on\n", qulonglong(hour.totalAnswered),
+                qulonglong(hour.totalPassed));
+    window.serverPanelWidget()->nameTestEdit()->setText(QStringLiteral("tracker.eu.example"));
+
     const bool mainShot = shoot(&window, target + QStringLiteral("/main-window.png"));
+    UI_ServerPanel *panel = window.serverPanelWidget();
+    const int boxBottom =
+        qMax(panel->nameTestEdit()->geometry().bottom(), panel->nameTestVerdict()->geometry().bottom());
+    const bool testShot = panel->grab(QRect(0, 0, panel->width(), boxBottom + 8))
+                              .save(target + QStringLiteral("/name-test.png"));
     window.cleanUp();
     window.hide();
 
@@ -113,5 +147,5 @@ int main(int argc, char *argv[])
     const bool optionsShot = shoot(firstOptions, target + QStringLiteral("/options.png"));
     firstOptions->hide();
     first.cleanUp();
-    return mainShot && optionsShot ? 0 : 1;
+    return mainShot && testShot && optionsShot ? 0 : 1;
 }
