@@ -53,11 +53,11 @@ UI_ServerPanel::UI_ServerPanel(LogSink &logPanel, Platform &platform, QWidget *p
     layout->addWidget(nameVerdict, 0, 1);
     layout->setColumnStretch(1, 1);
     layout->addWidget(graph, 1, 0, 1, 2);
+    layout->addWidget(table, 2, 0, 1, 2);
     auto *graphTimer = new QTimer(this);
     connect(graphTimer, &QTimer::timeout, this, &UI_ServerPanel::graphTimerElapsed);
     graphTimer->start(1000);
     graphTimerElapsed();
-    layout->addWidget(table, 2, 0, 1, 2);
     setDisabled(true);
     setToolTip(serverIsOff);
 }
