@@ -116,6 +116,8 @@ private slots:
         row("served: the file's rows deleted",
             {w + ",serve,reload,delete 0,delete 0", "www.ad.test", "192.0.2.11"},
             "1 \"www.ad.test\", list, line 1");
+        row("served: the list's first row deleted", {r + ",serve,reload,delete 2", "b.re.test", "192.0.2.8"},
+            second);
         const QString added = "3 \"*.added.test\", added in the table";
         row("added: wildcard", {w + add + "*.added.test", "y.added.test", "192.0.2.99"}, added);
         row("added: regexp", {r + add + "(x|y)\\.added\\.test", "y.added.test", "192.0.2.99"},
@@ -132,6 +134,7 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, outcome);
         QFETCH(QString, rule);
+        panel->nameTestEdit()->setText(name.section(' ', -1)); // typed first: it follows every step
         for (const QString &step : steps.split(','))
             perform(step);
         const bool six = name.startsWith("AAAA ");
@@ -139,7 +142,6 @@ private slots:
         QCOMPARE(client.ask(asked, port, outcome == "no reply" ? 300 : 5000), outcome);
         QCOMPARE(client.replies.size(), int(outcome != "no reply"));
         // The test box: the server's answer, and the rule that decides it.
-        panel->nameTestEdit()->setText(name.section(' ', -1));
         const QString verdict = panel->nameTestVerdict()->text().replace(dir->path() + '/', "");
         if (outcome == "no reply")
             QCOMPARE(verdict, QString());
@@ -207,6 +209,9 @@ private slots:
                          asked[index].size() > 4096 ? "formerr" : "192.0.2.7");
         }
         QCOMPARE(log.lines.filter("Dropped").size(), 1);
+        // The graph counts the answered alone: neither the dropped datagram nor the format error.
+        QCOMPARE(panel->queryStats().lastHour().totalAnswered, 128u);
+        QCOMPARE(panel->queryStats().lastHour().totalPassed, 0u);
         QCOMPARE(log.lines.filter("Dropped a datagram of 5 bytes from 127.0.0.2").size(), 1);
         QVERIFY(log.lines.contains("4 (detailed) Question for " + QString::fromLatin1(longName)));
     }
