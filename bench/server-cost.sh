@@ -5,16 +5,19 @@
 # log line, the hour's counts), once per log mode and build. Throughput on this machine moves by
 # 10 % between runs; these counts move by far less, so two builds compare to a percent. Needs root,
 # unshare, valgrind, dnsperf, sqlite3 and python3.
-#   bench/server-cost.sh [-b "BUILD_DIR ..."] [-r RULES] [-q QUESTIONS] [-l "Off Detailed"]
+#   bench/server-cost.sh [-b "BUILD_DIR ..."] [-r RULES] [-q QUESTIONS] [-u NAMES] [-l "Off Detailed"]
+# The questions go through the first NAMES names of the generated query file in turn (by default
+# all of them: every question a name of its own, the costliest case for the hour's name counts).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
-builds=$root/build-perf rules=100000 questions=20000 logs="Off Detailed"
-while getopts "b:r:q:l:" option; do
+builds=$root/build-perf rules=100000 questions=20000 names=0 logs="Off Detailed"
+while getopts "b:r:q:u:l:" option; do
     case $option in
     b) builds=$OPTARG ;;
     r) rules=$OPTARG ;;
     q) questions=$OPTARG ;;
+    u) names=$OPTARG ;;
     l) logs=$OPTARG ;;
     *) exit 2 ;;
     esac
@@ -28,9 +31,9 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/rules
 python3 "$here/generate.py" --rules "$rules" --shape plain --prefix "$prefix"
 # One question per line, each name in turn; dnsperf goes through the file once.
-python3 - "$prefix.queries" "$questions" >"$work/questions" <<'PY'
+python3 - "$prefix.queries" "$questions" "$names" >"$work/questions" <<'PY'
 import itertools, sys
-names = [line for line in open(sys.argv[1]) if line.strip()]
+names = [line for line in open(sys.argv[1]) if line.strip()][: int(sys.argv[3]) or None]
 sys.stdout.writelines(itertools.islice(itertools.cycle(names), int(sys.argv[2])))
 PY
 

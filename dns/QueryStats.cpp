@@ -1,21 +1,108 @@
 #include "dns/QueryStats.h"
 
 #include <algorithm>
+#include <cstring>
+#include <utility>
 
 namespace {
 
-void count(QHash<QByteArray, quint64> &names, const QByteArray &lowered)
+constexpr quint64 ones = 0x0101010101010101ULL;
+constexpr std::size_t slotCount = 2 * QueryStats::namesPerMinute; // a power of two
+
+// The eight bytes of `word` with ASCII capitals made small, all at once.
+quint64 lowered(quint64 word)
 {
-    const auto found = names.find(lowered);
-    if (found != names.end())
-        ++*found;
-    else if (names.size() < QueryStats::namesPerMinute)
-        names.insert(lowered, 1);
-    else // Misra-Gries: the new name and one count of every held name cancel out
-        names.removeIf([](QHash<QByteArray, quint64>::iterator held) { return --*held == 0; });
+    const quint64 low = word & (0x7f * ones);
+    const quint64 fromA = low + (0x80 - 'A') * ones; // high bit: the byte is 'A' or above
+    const quint64 pastZ = low + (0x7f - 'Z') * ones; // high bit: above 'Z'
+    return word | ((fromA & ~pastZ & ~word & (0x80 * ones)) >> 2);
 }
 
 } // namespace
+
+void QueryStats::NameCounts::add(const QByteArray &name)
+{
+    // The name lower-cased into `folded` while its hash is taken, eight bytes at a time.
+    const std::size_t size = std::size_t(name.size());
+    char shortName[264]; // a name of a question fits, with room for the last word
+    std::vector<char> longName;
+    char *folded = shortName;
+    if (size + 8 > sizeof shortName) {
+        longName.resize(size + 8);
+        folded = longName.data();
+    }
+    quint64 hash = size;
+    const auto take = [&](std::size_t at, quint64 word) {
+        word = lowered(word);
+        std::memcpy(folded + at, &word, 8);
+        hash = (hash ^ word) * 0x9e3779b97f4a7c15ULL;
+        hash ^= hash >> 29;
+    };
+    const char *bytes = name.constData();
+    std::size_t at = 0;
+    for (; at + 8 <= size; at += 8) {
+        quint64 word;
+        std::memcpy(&word, bytes + at, 8);
+        take(at, word);
+    }
+    if (const std::size_t rest = size - at; rest > 0) {
+        quint64 word = 0;
+        if (size >= 8) { // the last eight bytes, those before the rest shifted out: one load
+            std::memcpy(&word, bytes + size - 8, 8);
+            word = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? word >> 8 * (8 - rest) : word << 8 * (8 - rest);
+        } else {
+            std::memcpy(&word, bytes + at, rest);
+        }
+        take(at, word);
+    }
+    if (!table.empty()) {
+        for (std::size_t at = hash & (slotCount - 1);; at = (at + 1) & (slotCount - 1)) {
+            Slot &slot = table[at];
+            if (slot.count == 0)
+                break;
+            if (slot.hash == hash && slot.size == size &&
+                std::memcmp(text.data() + slot.at, folded, size) == 0) {
+                ++slot.count;
+                return;
+            }
+        }
+    }
+    if (used < QueryStats::namesPerMinute)
+        insert(hash, folded, quint32(size), 1);
+    else // the new name and one count of every held name cancel out
+        decrementAll();
+}
+
+void QueryStats::NameCounts::insert(quint64 hash, const char *name, quint32 size, quint64 count)
+{
+    if (table.empty())
+        table.resize(slotCount);
+    std::size_t at = hash & (slotCount - 1);
+    while (table[at].count != 0)
+        at = (at + 1) & (slotCount - 1);
+    table[at] = Slot{hash, count, quint32(text.size()), size};
+    text.append(name, size);
+    ++used;
+}
+
+void QueryStats::NameCounts::decrementAll()
+{
+    const std::vector<Slot> held = std::exchange(table, {});
+    const std::string names = std::exchange(text, {});
+    used = 0;
+    for (const Slot &slot : held) {
+        if (slot.count > 1)
+            insert(slot.hash, names.data() + slot.at, slot.size, slot.count - 1);
+    }
+}
+
+void QueryStats::NameCounts::addTo(QHash<QByteArray, quint64> &into) const
+{
+    for (const Slot &slot : table) {
+        if (slot.count != 0)
+            into[QByteArray(text.data() + slot.at, slot.size)] += slot.count;
+    }
+}
 
 void QueryStats::setMinute(qint64 minute)
 {
@@ -34,12 +121,7 @@ void QueryStats::answered(const QByteArray &name)
 {
     Bucket &bucket = ring[at];
     ++bucket.answered;
-    // Most names are asked in lower case: those are looked up as they are. toLower() would scan
-    // byte by byte and share a copy even then, which takes longer than the lookup.
-    if (std::any_of(name.cbegin(), name.cend(), [](char byte) { return byte >= 'A' && byte <= 'Z'; }))
-        count(bucket.names, name.toLower());
-    else
-        count(bucket.names, name);
+    bucket.names.add(name);
 }
 
 QueryStats::Hour QueryStats::lastHour(int topCount) const
@@ -55,8 +137,7 @@ QueryStats::Hour QueryStats::lastHour(int topCount) const
         hour.passed[minutes - 1 - age] = bucket.passed;
         hour.totalAnswered += bucket.answered;
         hour.totalPassed += bucket.passed;
-        for (auto held = bucket.names.cbegin(); held != bucket.names.cend(); ++held)
-            names[held.key()] += held.value();
+        bucket.names.addTo(names);
     }
     for (auto held = names.cbegin(); held != names.cend(); ++held)
         hour.top.append({held.key(), held.value()});

@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
+#include <vector>
 
 // The server's questions over the last hour, per minute: those a rule answered, those passed on
 // (SERVFAIL), and the names answered most often. Memory stays bounded whatever the traffic: a ring
@@ -38,11 +40,36 @@ public:
     std::size_t trackedNames() const;
 
 private:
+    // A minute's names, lower-cased (ASCII) as they come in, with their counts: an open-addressed
+    // table of twice namesPerMinute slots over one string of the names. A question costs a hash of
+    // its name, taken and lower-cased a word at a time, and one comparison: no allocation, no copy.
+    class NameCounts {
+    public:
+        void add(const QByteArray &name);
+        int size() const { return used; }
+        // Adds each held name's count to `into`.
+        void addTo(QHash<QByteArray, quint64> &into) const;
+
+    private:
+        struct Slot {
+            quint64 hash = 0;
+            quint64 count = 0; // 0: free
+            quint32 at = 0;    // in `text`
+            quint32 size = 0;
+        };
+        void insert(quint64 hash, const char *name, quint32 size, quint64 count);
+        // Misra-Gries: one count of every held name goes, and names left without one.
+        void decrementAll();
+
+        std::vector<Slot> table; // none until the minute's first name
+        std::string text;
+        int used = 0;
+    };
     struct Bucket {
         quint64 minute = 0; // in the ring's own count (`now`)
         quint64 answered = 0;
         quint64 passed = 0;
-        QHash<QByteArray, quint64> names;
+        NameCounts names;
     };
 
     // The ring counts minutes by the clock's forward steps alone: a clock set back leaves the current
