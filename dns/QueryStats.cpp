@@ -106,9 +106,11 @@ void QueryStats::NameCounts::addTo(QHash<QByteArray, quint64> &into) const
 
 void QueryStats::setMinute(qint64 minute)
 {
-    if (minute > clock) {
-        // Unsigned, so that no pair of minutes overflows.
-        now += quint64(minute) - quint64(clock);
+    // Unsigned, so that no pair of minutes overflows. A clock set back by a minute (a correction
+    // across a minute's turn) keeps the current one; set back further, the counts go on in a new one.
+    const bool back = minute < clock - 1;
+    if (minute > clock || back) {
+        now += back ? 1 : quint64(minute) - quint64(clock);
         at = int(now % minutes);
         Bucket &bucket = ring[at];
         if (bucket.minute != now)

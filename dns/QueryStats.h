@@ -72,8 +72,8 @@ private:
         NameCounts names;
     };
 
-    // The ring counts minutes by the clock's forward steps alone: a clock set back leaves the current
-    // minute as it is until the clock moves on, so the hour shown keeps its history, and a minute the
+    // The ring counts minutes by the clock's steps forward: a clock set back keeps the hour shown
+    // (the current minute, or a new one after a step back of more than a minute), and a minute the
     // clock shows a second time gets a bucket of its own rather than adding to the old one.
     quint64 now = 0;
     qint64 clock = 0; // the minute last given to setMinute

@@ -28,11 +28,14 @@ private slots:
             << QList{0, 1, 60} << QList{4, 5, 6} << QList{1, 1, 1} << QList{-1, -1, 0};
         QTest::newRow("a day on") << QList{0, 1, 1440, 1} << QList{4, 5, 6, 7} << QList{1, 2, 3, 0}
                                   << QList{-1, -1, 1, 0};
-        // A clock set back stays in the current minute until it moves on; the history stays.
+        // A clock set back goes on in a new minute (in the current one for a step of one); the history
+        // stays.
         QTest::newRow("clock set back an hour")
-            << QList{0, 1, -60, 0, 1} << QList{2, 3, 4, 5, 6} << QList{1, 0, 1, 0, 2} << QList{2, 1, 1, 1, 0};
+            << QList{0, 1, -60, 0, 1} << QList{2, 3, 4, 5, 6} << QList{1, 0, 1, 0, 2} << QList{3, 2, 1, 1, 0};
         QTest::newRow("clock set back, then on")
-            << QList{0, -10, 3} << QList{2, 3, 4} << QList{1, 0, 1} << QList{3, 3, 0};
+            << QList{0, -10, 3} << QList{2, 3, 4} << QList{1, 0, 1} << QList{4, 3, 0};
+        QTest::newRow("clock set back a minute")
+            << QList{0, -1, 1, 1} << QList{2, 3, 4, 5} << QList{1, 0, 1, 0} << QList{2, 2, 1, 0};
     }
     void countsEachMinute()
     {
