@@ -7,6 +7,8 @@
 
 namespace {
 
+constexpr qsizetype shownPatternCharacters = 120;
+
 // The name as a resolver puts it in a question; false when no resolver could ask it.
 bool askedName(const QString &typed, QByteArray &name)
 {
@@ -67,11 +69,13 @@ QString describeNameTest(const NameTest &test, const HostRules &rules, const Rul
     case NameTest::Answered:
         break;
     }
+    // One line of text: a rule of a whole 50 MB hosts line would take the panel's layout minutes.
+    QString pattern = rules.patternAt(test.rule);
+    if (pattern.size() > shownPatternCharacters)
+        pattern = pattern.first(shownPatternCharacters) + QChar(0x2026); // an ellipsis
     const QString from = origin.file.isEmpty()
                              ? QStringLiteral("added in the table")
-                             : QStringLiteral("%1, line %2").arg(origin.file).arg(origin.line);
+                             : QStringLiteral("%1, line %2").arg(origin.file, QString::number(origin.line));
     return QStringLiteral("Answered with %1 by rule %2 \"%3\", %4")
-        .arg(test.address)
-        .arg(test.rule + 1)
-        .arg(rules.patternAt(test.rule), from);
+        .arg(test.address, QString::number(test.rule + 1), pattern, from);
 }

@@ -169,6 +169,10 @@ private slots:
             << (QString(63, 'a') + '.').repeated(3) + QString(62, 'a') << "Longer than 255 bytes";
         QTest::newRow("253 characters")
             << (QString(63, 'a') + '.').repeated(3) + QString(61, 'a') << "No rule matches";
+        QTest::newRow("a long rule: its text cut")
+            << 'x' + QString(200, 'b') + ".test"
+            << "Answered with 10.0.0.4 by rule 4 \"*" + QString(119, 'b') + QChar(0x2026) +
+                   "\", /a%2b/hosts, line 7";
     }
     void nameTest()
     {
@@ -178,9 +182,10 @@ private slots:
         rules.append(HostRule{QHostAddress(0x0a000001u), QRegExp()});
         rules.appendName(QHostAddress(0x0a000002u), QStringLiteral("www.ads.test"));
         rules.appendWildcard(QHostAddress(), QStringLiteral("xn--bcher-kva.test"));
-        const NameTest test = testName(rules, typed);
-        QVERIFY2(describeNameTest(test, rules, {}).startsWith(verdict),
-                 qPrintable(describeNameTest(test, rules, {})));
+        rules.appendWildcard(QHostAddress(0x0a000004u), '*' + QString(200, 'b') + ".test");
+        // A file name with a place marker of its own stays as it is.
+        const QString described = describeNameTest(testName(rules, typed), rules, {"/a%2b/hosts", 7});
+        QVERIFY2(described.startsWith(verdict), qPrintable(described));
     }
 
     // Random rule lists, edited between rounds as the rule table and the server edit them: the
