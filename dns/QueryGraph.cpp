@@ -56,9 +56,9 @@ void QueryGraph::paintEvent(QPaintEvent *)
 
     // The caption, each count behind a swatch of its bars' colour.
     const QList<QPair<QString, QColor>> caption{
-        {tr("Last hour:"), QColor()},
-        {tr("%1 answered by a rule,").arg(number(hour.totalAnswered)), answeredColour},
-        {tr("%1 passed on (SERVFAIL)").arg(number(hour.totalPassed)), passedColour}};
+        {QStringLiteral("Last hour:"), QColor()},
+        {QStringLiteral("%1 answered by a rule,").arg(number(hour.totalAnswered)), answeredColour},
+        {QStringLiteral("%1 passed on (SERVFAIL)").arg(number(hour.totalPassed)), passedColour}};
     const int swatch = metrics.ascent() - 2;
     int x = area.left();
     for (const auto &[text, colour] : caption) {
@@ -92,11 +92,11 @@ void QueryGraph::paintEvent(QPaintEvent *)
     painter.drawLine(bars.bottomLeft(), bars.bottomRight());
     painter.setPen(palette().color(QPalette::WindowText));
     const QRect axis(bars.left(), bars.bottom() + 1, bars.width(), line);
-    painter.drawText(axis, Qt::AlignLeft | Qt::AlignVCenter, tr("60 minutes ago"));
-    painter.drawText(axis, Qt::AlignRight | Qt::AlignVCenter, tr("now"));
+    painter.drawText(axis, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("60 minutes ago"));
+    painter.drawText(axis, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("now"));
     if (hour.totalAnswered + hour.totalPassed > 0)
         painter.drawText(QRect(bars.left(), bars.top(), bars.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
-                         tr("%1 in the busiest minute").arg(number(busiest)));
+                         QStringLiteral("%1 in the busiest minute").arg(number(busiest)));
 
     // The names answered most often, as many as fit.
     const int shown = qMin<int>(qMin<int>(topShown, hour.top.size()), names.height() / line);
