@@ -32,6 +32,14 @@ bool sameAddress(const QHostAddress &a, const QHostAddress &b)
     return a.protocol() == b.protocol() && a == b && a.scopeId() == b.scopeId();
 }
 
+// The index of `address` in `table`, where consecutive rules of one address share the last entry.
+quint32 shareLast(std::vector<QHostAddress> &table, const QHostAddress &address)
+{
+    if (table.empty() || !sameAddress(table.back(), address))
+        table.push_back(address);
+    return quint32(table.size() - 1);
+}
+
 } // namespace
 
 HostRules::Rule HostRules::store(const QHostAddress &address, QStringView pattern)
@@ -55,9 +63,7 @@ quint32 HostRules::storeAddress(const QHostAddress &address)
 {
     if (address.protocol() == QAbstractSocket::IPv4Protocol && address.toIPv4Address() < otherAddress)
         return address.toIPv4Address();
-    if (others.empty() || !sameAddress(others.back(), address))
-        others.push_back(address);
-    return otherAddress + quint32(others.size() - 1);
+    return otherAddress + shareLast(others, address);
 }
 
 QString HostRules::textOf(const Rule &rule) const
@@ -199,12 +205,8 @@ void HostRules::compact()
             const char *text = latin1.at(rule.textAt);
             std::copy(text, text + rule.textSize, keptLatin1.allocate(rule.textSize, rule.textAt));
         }
-        if (rule.address >= otherAddress) {
-            const QHostAddress &address = others[rule.address - otherAddress];
-            if (keptOthers.empty() || !sameAddress(keptOthers.back(), address))
-                keptOthers.push_back(address);
-            rule.address = otherAddress + quint32(keptOthers.size() - 1);
-        }
+        if (rule.address >= otherAddress)
+            rule.address = otherAddress + shareLast(keptOthers, others[rule.address - otherAddress]);
     }
     latin1 = std::move(keptLatin1);
     apart.swap(keptApart);
